@@ -1,0 +1,103 @@
+// The device clock of the simulated interfaces: one thread that completes
+// writes whose delay has passed and sends streamed input blocks on time.
+// It runs only while there is timed work and ends when none is left.
+#include "platform/sim/sim_model.h"
+
+namespace ombrix::sim {
+namespace {
+
+// Guarded by SimLock().
+platform::Thread g_clockThread = nullptr;
+bool g_clockRunning = false;
+platform::Event g_clockWake = nullptr;
+
+// A stream that fell this far behind (a stalled host) restarts from now
+// instead of sending a burst.
+constexpr uint64_t kStreamCatchUpLimit = 64;
+
+void SendStreamBlock(SimDevice* device) {
+  uint8_t report[kInputReportBytes] = {};
+  report[1] = static_cast<uint8_t>(device->streamBlock);
+  for (uint32_t i = 0; i < 32; ++i) {
+    report[2 + i] = static_cast<uint8_t>(device->streamUniverse * 7u + device->streamBlock * 32u + i);
+  }
+  DeliverInput(device, report, kInputReportBytes);
+  if (++device->streamBlock == 16) {
+    device->streamBlock = 0;
+    ++device->streamUniverse;
+  }
+}
+
+void RunDueWork(uint64_t now) {
+  for (SimDevice* device : State().devices) {
+    for (size_t i = 0; i < device->pending.size();) {
+      const Transfer& transfer = device->pending[i];
+      if (transfer.isWrite && transfer.dueMicros != 0 && transfer.dueMicros <= now) {
+        Transfer done = transfer;
+        device->pending.erase(device->pending.begin() + static_cast<std::ptrdiff_t>(i));
+        FinishTransfer(done, true, done.length);
+      } else {
+        ++i;
+      }
+    }
+    if (device->streamIntervalMicros != 0 && device->present) {
+      uint64_t interval = device->streamIntervalMicros;
+      if (device->nextStreamMicros + interval * kStreamCatchUpLimit < now) device->nextStreamMicros = now;
+      while (device->nextStreamMicros <= now) {
+        SendStreamBlock(device);
+        device->nextStreamMicros += interval;
+      }
+    }
+  }
+}
+
+bool NextDue(uint64_t* next) {
+  bool any = false;
+  auto consider = [&](uint64_t due) {
+    if (!any || due < *next) *next = due;
+    any = true;
+  };
+  for (SimDevice* device : State().devices) {
+    for (const Transfer& transfer : device->pending) {
+      if (transfer.isWrite && transfer.dueMicros != 0) consider(transfer.dueMicros);
+    }
+    if (device->streamIntervalMicros != 0 && device->present) consider(device->nextStreamMicros);
+  }
+  return any;
+}
+
+void ClockMain(void*) {
+  platform::RecursiveLock& lock = SimLock();
+  lock.Enter();
+  for (;;) {
+    RunDueWork(NowMicros());
+    uint64_t next = 0;
+    if (!NextDue(&next)) {
+      g_clockRunning = false;
+      lock.Leave();
+      return;
+    }
+    platform::EventReset(g_clockWake);
+    lock.Leave();
+    uint64_t now = NowMicros();
+    if (next > now) platform::EventWaitMicros(g_clockWake, next - now);
+    lock.Enter();
+  }
+}
+
+}  // namespace
+
+void WakeClock() {
+  if (g_clockWake == nullptr) g_clockWake = platform::EventCreate();
+  if (g_clockRunning) {
+    platform::EventSet(g_clockWake);
+    return;
+  }
+  // A clock that ran out of work has left the lock for good; collect it.
+  if (g_clockThread != nullptr) platform::ThreadJoin(g_clockThread);
+  g_clockRunning = true;
+  g_clockThread = platform::ThreadStart(ClockMain, nullptr, nullptr);
+  if (g_clockThread == nullptr) g_clockRunning = false;
+}
+
+}  // namespace ombrix::sim
