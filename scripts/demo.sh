@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the library and runs the demo on simulated interfaces.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib.sh
+ensure_packages cmake ninja-build g++ googletest libgtest-dev libgmock-dev pkg-config
+for optional in scripts/deps-*.sh; do
+  [ -f "$optional" ] && source "$optional"
+done
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$(nproc)" >/dev/null
+if [ -x build/default/tools/ombrix/ombrix ]; then
+  exec build/default/tools/ombrix/ombrix demo "$@"
+fi
+exec build/default/examples/ombrix_list_demo
