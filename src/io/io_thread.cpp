@@ -29,7 +29,7 @@ void WaitForEventAck(const Link& link, uint8_t wanted) {
 // Ends an outstanding transfer for good: cancel it and wait until the
 // system no longer touches the record's buffer and overlapped, because
 // CloseLink frees them as soon as it sees Closed.
-void CancelAndCollect(Link& link, platform::Overlapped& overlapped, platform::RecursiveLock& lock) {
+void CancelAndCollect(Link& link, platform::Overlapped& overlapped, platform::TransferLock& lock) {
   platform::DeviceCancelIo(link.device);
   uint32_t ignored = 0;
   platform::OverlappedResult(link.device, &overlapped, &ignored, true);

@@ -117,6 +117,47 @@ RecursiveLock::~RecursiveLock() { pthread_mutex_destroy(reinterpret_cast<pthread
 void RecursiveLock::Enter() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 void RecursiveLock::Leave() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 
+// ---- Transfer lock ------------------------------------------------------------
+// Ownership is a field guarded by a mutex that is held only inside Enter
+// and Leave, so a transfer lock held across passes never counts as a held
+// mutex (which would make every change of order between links look like a
+// lock-order inversion).
+
+namespace {
+
+struct TransferLockState {
+  std::mutex mutex;
+  std::condition_variable released;
+  ThreadId owner = 0;
+  uint32_t depth = 0;
+};
+
+}  // namespace
+
+static_assert(sizeof(TransferLockState) <= 128, "transfer lock storage too small");
+
+TransferLock::TransferLock() { new (storage_) TransferLockState; }
+TransferLock::~TransferLock() { reinterpret_cast<TransferLockState*>(storage_)->~TransferLockState(); }
+
+void TransferLock::Enter() {
+  auto* state = reinterpret_cast<TransferLockState*>(storage_);
+  ThreadId self = ThreadCurrentId();
+  std::unique_lock<std::mutex> lock(state->mutex);
+  state->released.wait(lock, [&] { return state->owner == 0 || state->owner == self; });
+  state->owner = self;
+  ++state->depth;
+}
+
+void TransferLock::Leave() {
+  auto* state = reinterpret_cast<TransferLockState*>(storage_);
+  std::lock_guard<std::mutex> lock(state->mutex);
+  if (state->depth == 0) return;
+  if (--state->depth == 0) {
+    state->owner = 0;
+    state->released.notify_all();
+  }
+}
+
 // ---- Threads and their message queues ---------------------------------------
 
 namespace {

@@ -79,6 +79,28 @@ class RecursiveLock {
   alignas(16) unsigned char storage_[64];
 };
 
+// The lock a transfer holds on its device for as long as it is
+// outstanding: entered when a read or write starts, left when it has ended,
+// by the same thread, possibly many I/O passes later. Re-entrant like
+// RecursiveLock (a critical section on Win32), but kept apart from it:
+// with several links the I/O thread holds the transfer locks of many
+// devices at once, entered and left in an order that changes from pass to
+// pass by design, so they are not part of any lock nesting order. Enter may
+// block; Leave must be called by the thread that entered.
+class TransferLock {
+ public:
+  TransferLock();
+  ~TransferLock();
+  TransferLock(const TransferLock&) = delete;
+  TransferLock& operator=(const TransferLock&) = delete;
+
+  void Enter();
+  void Leave();
+
+ private:
+  alignas(16) unsigned char storage_[128];
+};
+
 // Holds a RecursiveLock for a scope.
 class LockGuard {
  public:

@@ -50,8 +50,8 @@ struct Link {
   platform::Device device = nullptr;
   platform::Event readEvent = nullptr;
   platform::Event writeEvent = nullptr;
-  platform::RecursiveLock readLock;
-  platform::RecursiveLock writeLock;
+  platform::TransferLock readLock;
+  platform::TransferLock writeLock;
   // 1 from creation on; read by the synchronous write and the listing.
   std::atomic<int32_t> isOpen{0};
 
@@ -77,6 +77,11 @@ struct Link {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   int32_t releaseNumber = 0;
+
+  // 1 once OpenLink has set the link up (buffers, output source, queue);
+  // stored with release just before the link runs. The per-interface
+  // exports leave a link alone until then, so they never race its set-up.
+  std::atomic<uint8_t> setUp{0};
 
   // Non-zero while the library threads serve this link; set by the open
   // path, cleared by the I/O thread when it closes the link, read by later

@@ -150,6 +150,7 @@ extern "C" OMBRIX_API int32_t OMBRIX_CALL OpenLink(const uint8_t* serial, uint8_
   bool running = LibraryThreadsServe();
   link->ioThreadMarker.store(1, std::memory_order_release);
   if (!running) StartLibraryThreads(link);
+  link->setUp.store(1, std::memory_order_release);
   link->control.store(kControlRun, std::memory_order_release);
   return 1;
 }

@@ -101,6 +101,7 @@ void WaitForLinkReaders() {
 LinkRef::LinkRef(const uint8_t* serial) {
   LinkReadSection section;
   link_ = FindLinkBySerial(serial);
+  if (link_ != nullptr && link_->setUp.load(std::memory_order_acquire) == 0) link_ = nullptr;
   if (link_ != nullptr) link_->pins.fetch_add(1);
 }
 

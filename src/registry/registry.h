@@ -75,7 +75,8 @@ class LinkReadSection {
 void WaitForLinkReaders();
 
 // A record found by serial and pinned, so that it outlives a concurrent
-// CloseLink for as long as this object lives. Empty when not found.
+// CloseLink for as long as this object lives. Empty when not found or when
+// OpenLink has not finished setting it up.
 class LinkRef {
  public:
   explicit LinkRef(const uint8_t* serial);

@@ -1,6 +1,7 @@
 // The device clock of the simulated interfaces: one thread that completes
 // writes whose delay has passed and sends streamed input blocks on time.
-// It runs only while there is timed work and ends when none is left.
+// Started with the first timed work, it then lives as long as the process,
+// waiting on its wake event while nothing is due.
 #include "platform/sim/sim_model.h"
 
 namespace ombrix::sim {
@@ -8,7 +9,6 @@ namespace {
 
 // Guarded by SimLock().
 platform::Thread g_clockThread = nullptr;
-bool g_clockRunning = false;
 platform::Event g_clockWake = nullptr;
 
 // A stream that fell this far behind (a stalled host) restarts from now
@@ -72,15 +72,15 @@ void ClockMain(void*) {
   for (;;) {
     RunDueWork(NowMicros());
     uint64_t next = 0;
-    if (!NextDue(&next)) {
-      g_clockRunning = false;
-      lock.Leave();
-      return;
-    }
+    bool due = NextDue(&next);
     platform::EventReset(g_clockWake);
     lock.Leave();
     uint64_t now = NowMicros();
-    if (next > now) platform::EventWaitMicros(g_clockWake, next - now);
+    if (!due) {
+      platform::EventWait(g_clockWake, platform::kInfinite);
+    } else if (next > now) {
+      platform::EventWaitMicros(g_clockWake, next - now);
+    }
     lock.Enter();
   }
 }
@@ -88,16 +88,12 @@ void ClockMain(void*) {
 }  // namespace
 
 void WakeClock() {
-  if (g_clockWake == nullptr) g_clockWake = platform::EventCreate();
-  if (g_clockRunning) {
-    platform::EventSet(g_clockWake);
+  if (g_clockThread == nullptr) {
+    g_clockWake = platform::EventCreate();
+    g_clockThread = platform::ThreadStart(ClockMain, nullptr, nullptr);
     return;
   }
-  // A clock that ran out of work has left the lock for good; collect it.
-  if (g_clockThread != nullptr) platform::ThreadJoin(g_clockThread);
-  g_clockRunning = true;
-  g_clockThread = platform::ThreadStart(ClockMain, nullptr, nullptr);
-  if (g_clockThread == nullptr) g_clockRunning = false;
+  platform::EventSet(g_clockWake);
 }
 
 }  // namespace ombrix::sim
