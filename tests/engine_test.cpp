@@ -169,3 +169,43 @@ TEST_F(EngineTest, OneThousandOpenCloseCyclesLeaveNothingBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a callback gets back from the exports that would wait for the very
+// thread that runs it.
+std::atomic<int> g_reentrantCalls{0};
+std::atomic<int> g_reentrantNonZero{0};
+uint8_t g_reentrantSerial[16];
+
+void OMBRIX_CALL ReenterFromBlockCallback(uint32_t) {
+  int32_t results[] = {OpenLink(g_reentrantSerial, nullptr, nullptr), CloseLink(g_reentrantSerial),
+                       CloseAllLinks(), RegisterInputChangeNotification(nullptr),
+                       RegisterInterfaceChangeNotificationSerial(g_reentrantSerial, nullptr)};
+  for (int32_t result : results) {
+    if (result != 0) g_reentrantNonZero.fetch_add(1);
+  }
+  g_reentrantCalls.fetch_add(1);
+}
+
+TEST_F(EngineTest, ExportsThatWaitRefuseToRunInsideACallback) {
+  int32_t device = AddFamilyDevice(0x0833, 0x0100, "REENTER000000001");
+  Serial serial = SerialOf("REENTER000000001");
+  std::memcpy(g_reentrantSerial, serial.data(), 16);
+  g_reentrantCalls = 0;
+  g_reentrantNonZero = 0;
+  static uint8_t input[512];
+  ASSERT_EQ(OpenLink(serial.data(), nullptr, input), 1);
+  ASSERT_EQ(RegisterInputChangeBlockNotification(ReenterFromBlockCallback), 1);
+  Bytes report = InputBlock(0, 1);
+  OmbrixSimInjectInput(device, report.data(), 34);
+  ASSERT_TRUE(WaitUntil([] { return g_reentrantCalls.load() == 1; }));
+  EXPECT_EQ(g_reentrantNonZero.load(), 0);
+  EXPECT_EQ(UnregisterInputChangeBlockNotification(), 1);
+  // The link is untouched by the refused calls.
+  uint8_t list[512];
+  GetAllOpenedInterfaces(list);
+  EXPECT_EQ(std::memcmp(list, serial.data(), 16), 0);
+}
+
+}  // namespace
