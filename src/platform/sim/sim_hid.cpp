@@ -120,7 +120,7 @@ bool HidGetSerialNumberString(Device handle, uint16_t* buffer, uint32_t bufferBy
   size_t capacity = bufferBytes / sizeof(uint16_t);
   if (capacity == 0) return false;
   size_t units = device->serial.size() < capacity - 1 ? device->serial.size() : capacity - 1;
-  std::memcpy(buffer, device->serial.data(), units * sizeof(uint16_t));
+  if (units > 0) std::memcpy(buffer, device->serial.data(), units * sizeof(uint16_t));
   buffer[units] = 0;
   return true;
 }
