@@ -1,0 +1,55 @@
+// The library's API as a table of function pointers, filled at run time.
+//
+// The tool loads either the real library or the simulator library when it
+// starts, so that `--sim` works on a machine where the real library is not
+// built or not installed, and so that a missing library is an error sentence
+// rather than a loader failure before main().
+#ifndef OMBRIX_TOOL_API_H
+#define OMBRIX_TOOL_API_H
+
+#include <string>
+
+#include "ombrix_usb.h"
+#include "ombrix_usb_sim.h"
+
+namespace ombrix_tool {
+
+#define OMBRIX_TOOL_API_FUNCTIONS(X)                                                          \
+  X(GetAllConnectedInterfaces) X(GetDeviceTyp) X(GetDeviceVersion) X(OpenLink) X(CloseLink) \
+  X(CloseAllLinks) X(GetAllOpenedInterfaces) X(SendDmxUniverse) X(SetInterfaceMode)         \
+  X(SetInterfaceAdvTxConfig) X(StoreInterfaceAdvTxConfig) X(GetInterfaceConfig)             \
+  X(RegisterInputChangeNotification) X(UnregisterInputChangeNotification)                   \
+  X(RegisterInputChangeBlockNotification) X(UnregisterInputChangeBlockNotification)         \
+  X(RegisterInterfaceChangeNotification) X(UnregisterInterfaceChangeNotification)           \
+  X(RegisterHeartbeatNotification) X(UnregisterHeartbeatNotification)                       \
+  X(RegisterInputChangeBlockNotificationSerial)                                             \
+  X(UnregisterInputChangeBlockNotificationSerial)                                           \
+  X(RegisterInterfaceChangeNotificationSerial)                                              \
+  X(UnregisterInterfaceChangeNotificationSerial)
+
+#define OMBRIX_TOOL_SIM_FUNCTIONS(X)                                                      \
+  X(OmbrixSimReset) X(OmbrixSimAddDevice) X(OmbrixSimSetWriteBehaviour)                  \
+  X(OmbrixSimStreamInput) X(OmbrixSimInjectInput) X(OmbrixSimWriteCount)                 \
+  X(OmbrixSimGetWrite) X(OmbrixSimClearWrites)
+
+#define OMBRIX_TOOL_POINTER(name) decltype(&::name) name = nullptr;
+
+struct Api {
+  OMBRIX_TOOL_API_FUNCTIONS(OMBRIX_TOOL_POINTER)
+  // Set only when the simulator library was loaded.
+  OMBRIX_TOOL_SIM_FUNCTIONS(OMBRIX_TOOL_POINTER)
+  bool simulated = false;
+};
+
+#undef OMBRIX_TOOL_POINTER
+
+// Loads the simulator library (simulated) or the real one, looking next to
+// the executable, in the build tree and in the install's library directory
+// before the system's search path. On failure returns false and puts a
+// sentence for the user in error. The library stays loaded for the life of
+// the process: its threads may still be ending when main() returns.
+bool LoadApi(bool simulated, Api* api, std::string* error);
+
+}  // namespace ombrix_tool
+
+#endif  // OMBRIX_TOOL_API_H

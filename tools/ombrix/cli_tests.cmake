@@ -1,0 +1,81 @@
+# The tool's behaviour as a user meets it: what it prints, and that every
+# mistake ends in one sentence on stderr and a non-zero exit, never a crash.
+enable_testing()
+
+# ombrix_cli_test(<name> EXIT <code> [OUT <regex>] [ERR <regex>] ARGS <args...>)
+function(ombrix_cli_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 T "" "EXIT;OUT;ERR" "ARGS")
+  set(defines -DTOOL=$<TARGET_FILE:ombrix> "-DARGS=${T_ARGS}" -DEXIT=${T_EXIT})
+  if(DEFINED T_OUT)
+    list(APPEND defines "-DOUT=${T_OUT}")
+  endif()
+  if(DEFINED T_ERR)
+    list(APPEND defines "-DERR=${T_ERR}")
+  endif()
+  add_test(NAME cli.${name} COMMAND ${CMAKE_COMMAND} ${defines} -P ${CMAKE_CURRENT_SOURCE_DIR}/expect_cli.cmake)
+  set_tests_properties(cli.${name} PROPERTIES TIMEOUT 180)
+endfunction()
+
+ombrix_cli_test(sim_list EXIT 0
+  OUT "SIM0000000000001 +1 +0x0106\nSIM0000000000002 +2 +0x0200\n$"
+  ARGS --sim list)
+ombrix_cli_test(sim_list_mixed_types EXIT 0
+  OUT "SIM0000000000003 +3 +0x0201\nSIM0000000000004 +1 +0x0105\nSIM0000000000005 +1 +0x0106\n$"
+  ARGS --sim --sim-devices 5 list)
+ombrix_cli_test(serial_too_short EXIT 2
+  ERR "ombrix: The serial \"SIM1\" is 4 characters long; a serial has exactly 16.\n$"
+  ARGS --sim monitor SIM1)
+ombrix_cli_test(serial_too_long EXIT 2
+  ERR "is 17 characters long"
+  ARGS --sim send SIM00000000000001 1=1)
+ombrix_cli_test(unknown_serial EXIT 1
+  ERR "No interface with serial SIM0000000000099 is attached \\(attached: SIM0000000000001 SIM0000000000002\\)\\.\n$"
+  ARGS --sim send SIM0000000000099 1=1 --seconds 0)
+ombrix_cli_test(send_reaches_wire EXIT 0
+  OUT "channel 1 = 255\nsimulated wire: channel 40 = 7\nsimulated wire: channel 512 = 1\n"
+  ARGS --sim send SIM0000000000001 1=255 40=7 512=1 --seconds 0.2)
+ombrix_cli_test(send_queue_variant_product EXIT 0
+  OUT "channel 100 = 9\n"
+  ARGS --sim send SIM0000000000002 100=9 --seconds 0.1)
+ombrix_cli_test(send_channel_out_of_range EXIT 2
+  ERR "\"513=1\" is not CHANNEL=VALUE"
+  ARGS --sim send SIM0000000000001 513=1)
+ombrix_cli_test(send_value_out_of_range EXIT 2
+  ERR "\"1=256\" is not CHANNEL=VALUE"
+  ARGS --sim send SIM0000000000001 1=256)
+ombrix_cli_test(send_nothing EXIT 2
+  ERR "Nothing to send"
+  ARGS --sim send SIM0000000000001)
+ombrix_cli_test(send_fade EXIT 0
+  ARGS --sim send SIM0000000000001 --fade 1..8 --seconds 0.2)
+ombrix_cli_test(send_bad_range EXIT 2
+  ERR "\"9..3\" is not a channel range"
+  ARGS --sim send SIM0000000000001 --fade 9..3)
+ombrix_cli_test(mode EXIT 0
+  OUT "Mode 3 is active on SIM0000000000001"
+  ARGS --sim mode SIM0000000000001 3)
+ombrix_cli_test(config_set_and_show EXIT 0
+  OUT "byte value 1, parameters 2 3 4 250, length 512, final byte 0\n"
+  ARGS --sim config SIM0000000000002 --set 1 2 3 4 250 --store)
+ombrix_cli_test(config_show_empty EXIT 0
+  OUT "nothing cached"
+  ARGS --sim config SIM0000000000002)
+ombrix_cli_test(config_value_out_of_range EXIT 2
+  ERR "The configuration value 300 is out of range"
+  ARGS --sim config SIM0000000000002 --set 1 2 3 300 4)
+ombrix_cli_test(monitor_plain EXIT 0
+  OUT "monitoring SIM0000000000002; Ctrl-C closes the link\n\\[  1 s\\] input [0-9]+ blocks/s"
+  ARGS --sim monitor SIM0000000000002 --seconds 1.5)
+ombrix_cli_test(demo_plain EXIT 0
+  OUT "\\[  1 s\\] SIM0000000000001 polled +[0-9]+ reports/s.*latency median.*\n\\[  1 s\\] SIM0000000000002 queue +[0-9]+ reports/s.*\\[  2 s\\] SIM0000000000002 queue"
+  ARGS demo --seconds 2)
+ombrix_cli_test(no_command EXIT 106
+  ARGS --sim)
+
+# The real library sees no interface on a build machine: listing says so
+# and succeeds, a command that needs one fails with a sentence.
+if(TARGET ombrix_usb)
+  ombrix_cli_test(list_nothing_attached EXIT 0 OUT "^No interface is attached.\n$" ARGS list)
+  ombrix_cli_test(send_nothing_attached EXIT 1
+    ERR "^ombrix: No interface is attached.\n$" ARGS send 0123456789ABCDEF 1=1)
+endif()
