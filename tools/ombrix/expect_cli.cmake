@@ -1,8 +1,9 @@
 # Runs the tool once and checks its exit code and output:
-#   cmake -DTOOL=... -DARGS="a;b" -DEXIT=n [-DOUT=regex] [-DERR=regex] -P expect_cli.cmake
+#   cmake -DTOOL=... -DARGS="a|b" -DEXIT=n [-DOUT=regex] [-DERR=regex] -P expect_cli.cmake
 # Both regular expressions must match (stdout and stderr respectively), and
 # stderr must be empty when the run is expected to succeed: the tool
 # reports problems there and nowhere else.
+string(REPLACE "|" ";" ARGS "${ARGS}")
 execute_process(COMMAND ${TOOL} ${ARGS} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err
                 TIMEOUT 120)
 set(failed "")
