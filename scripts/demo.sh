@@ -3,10 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
-ensure_packages cmake ninja-build g++ googletest libgtest-dev libgmock-dev pkg-config
-for optional in scripts/deps-*.sh; do
-  [ -f "$optional" ] && source "$optional"
-done
+ensure_build_packages
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" >/dev/null
 if [ -x build/default/tools/ombrix/ombrix ]; then

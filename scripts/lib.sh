@@ -21,3 +21,14 @@ ensure_packages() {
   fi
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# What the default build needs, including the tools' own packages
+# (scripts/deps-*.sh).
+ensure_build_packages() {
+  ensure_packages cmake ninja-build g++ googletest libgtest-dev libgmock-dev pkg-config
+  local extra
+  for extra in scripts/deps-*.sh; do
+    [ -f "$extra" ] && source "$extra"
+  done
+  return 0
+}

@@ -7,10 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-ensure_packages cmake ninja-build g++ googletest libgtest-dev libgmock-dev pkg-config
-for optional in scripts/deps-*.sh; do
-  [ -f "$optional" ] && source "$optional"
-done
+ensure_build_packages
 
 # Sanitizer reports end the run: ASan/UBSan abort, TSan exits non-zero.
 export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1:strict_string_checks=1"
