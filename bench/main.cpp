@@ -11,6 +11,7 @@
 namespace ombrix_bench {
 void RunOutputBenchmarks();
 void RunSystemBenchmarks();
+void RunIdleCpuBenchmark();
 }  // namespace ombrix_bench
 
 namespace {
@@ -25,11 +26,16 @@ std::string CpuModel() {
 
 }  // namespace
 
-int main() {
+// With the argument "idle" only the idle-CPU figure is taken (for profiling).
+int main(int argc, char** argv) {
   utsname system{};
   uname(&system);
   printf("ombrix_bench on %s, %ld cores, %s %s\n", CpuModel().c_str(), sysconf(_SC_NPROCESSORS_ONLN), system.sysname,
          system.release);
+  if (argc > 1 && std::string(argv[1]) == "idle") {
+    ombrix_bench::RunIdleCpuBenchmark();
+    return 0;
+  }
   ombrix_bench::RunOutputBenchmarks();
   ombrix_bench::RunSystemBenchmarks();
   return 0;
