@@ -54,6 +54,9 @@ int WaitAnyUntil(const Event* events, uint32_t count, bool limited,
   std::unique_lock<std::mutex> lock(hub.mutex);
   int index = -1;
   while (!AnySignalled(events, count, &index)) {
+    // A test of the state (time-out 0, or a deadline already passed) must
+    // not cost a system call: the I/O thread makes two per link and pass.
+    if (limited && std::chrono::steady_clock::now() >= deadline) return -1;
     if (!limited) {
       hub.changed.wait(lock);
     } else if (hub.changed.wait_until(lock, deadline) == std::cv_status::timeout) {
@@ -65,6 +68,12 @@ int WaitAnyUntil(const Event* events, uint32_t count, bool limited,
 }
 
 int WaitAnyMillis(const Event* events, uint32_t count, uint32_t timeoutMs) {
+  if (timeoutMs == 0) {
+    if (count == 0 || count > kMaxWaitEvents) return -2;
+    std::lock_guard<std::mutex> lock(Hub().mutex);
+    int index = -1;
+    return AnySignalled(events, count, &index) ? index : -1;
+  }
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   return WaitAnyUntil(events, count, timeoutMs != kInfinite, deadline);
 }
