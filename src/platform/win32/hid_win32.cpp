@@ -9,8 +9,11 @@
 // it reuses or frees that record and its buffer.
 #include <windows.h>
 #include <setupapi.h>
+// MinGW-w64's HID headers declare no C linkage of their own.
+extern "C" {
 #include <hidsdi.h>
 #include <hidpi.h>
+}
 
 #include <cstddef>
 #include <cstdlib>
