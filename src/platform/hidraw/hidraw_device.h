@@ -11,6 +11,11 @@
 
 namespace ombrix::platform {
 
+// A member of the walk: the node's path under /dev.
+struct DevicePathObject {
+  std::string node;
+};
+
 // One open hidraw node. The identity fields are read once, by DeviceOpen,
 // and are constant afterwards, so any thread may read them.
 struct DeviceObject {

@@ -121,6 +121,12 @@ void Transfers::WriterMain() {
 }
 
 Transfers::ReadOutcome Transfers::TryReadLocked(bool hangUp, uint32_t* delivered) {
+  // Looked at first, so that read() cannot block even on a descriptor
+  // opened without O_NONBLOCK.
+  pollfd entry{fd_, POLLIN, 0};
+  if (poll(&entry, 1, 0) < 0) return ReadOutcome::kNothing;
+  if ((entry.revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) == 0) return ReadOutcome::kNothing;
+  hangUp = hangUp || (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
   ssize_t count;
   do {
     count = read(fd_, readScratch_, sizeof readScratch_);

@@ -11,16 +11,12 @@
 #include <sys/sysmacros.h>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/hidraw/hidraw_device.h"
 
 namespace ombrix::platform {
 
 struct DeviceSetObject {
   std::vector<std::string> nodes;  // device node paths, in walk order
-};
-
-struct DevicePathObject {
-  std::string node;
 };
 
 namespace {
