@@ -26,7 +26,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver -w
 fi
 # One server for the whole tier instead of one per test program.
-wineserver -p
+wineserver -p 2>/dev/null || true  # one already running serves as well
 # Start Wine's services once, alone: two first programs at once can hang.
 wine cmd /c exit >/dev/null 2>&1 || true
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT

@@ -42,6 +42,15 @@ configure_file(${OMBRIX_DEF_FILE}.new ${OMBRIX_DEF_FILE} COPYONLY)
 target_sources(Ombrix_USB PRIVATE ${OMBRIX_DEF_FILE})
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_link_options(Ombrix_USB PRIVATE "LINKER:--kill-at")
+  # The linker's --kill-at strips the decoration from the import library's
+  # symbols too, so callers that refer to OpenLink@12 would not link. The
+  # import library is made again from the definition file by dlltool, whose
+  # --kill-at keeps the decorated symbols and imports the plain names.
+  find_program(OMBRIX_DLLTOOL NAMES ${OMBRIX_MINGW_TRIPLE}-dlltool dlltool REQUIRED)
+  add_custom_command(TARGET Ombrix_USB POST_BUILD
+    COMMAND ${OMBRIX_DLLTOOL} --kill-at --def ${OMBRIX_DEF_FILE} --dllname Ombrix_USB.dll
+            --output-lib $<TARGET_LINKER_FILE:Ombrix_USB>
+    VERBATIM)
 endif()
 
 if(OMBRIX_BUILD_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/win32/CMakeLists.txt)
