@@ -66,6 +66,12 @@ void CloseProcedure(Link& link) {
   link.control.store(kControlClosed, std::memory_order_release);
 }
 
+void ResumeDispatching(Link& link) {
+  if (link.eventAck.load(std::memory_order_acquire) == kAckDispatching) return;
+  PostLinkMessage(kMsgResume, &link);
+  WaitForEventAck(link, kAckDispatching);
+}
+
 // The I/O thread's side of the handshake. Returns true when the link was
 // closed, which ends the pass.
 bool ControlStep(Link& link) {
@@ -74,10 +80,7 @@ bool ControlStep(Link& link) {
       CloseProcedure(link);
       return true;
     case kControlRun:
-      if (link.eventAck.load(std::memory_order_acquire) != kAckDispatching) {
-        PostLinkMessage(kMsgResume, &link);
-        WaitForEventAck(link, kAckDispatching);
-      }
+      ResumeDispatching(link);
       return false;
     case kControlPause:
       // Every event message posted before MsgPause is dispatched or dropped
@@ -126,6 +129,10 @@ void IoThread(void*) {
       // next pass.
       if (ControlStep(*link)) break;
       if (link->control.load(std::memory_order_acquire) != kControlRun) continue;
+      // Set back to Run while the control step slept on Paused: resume the
+      // event dispatching before serving, or the events this pass posts
+      // for the link would reach a held link and be dropped.
+      ResumeDispatching(*link);
       ServeWriteSide(*link, blocksPerPass, wait);
       ServeReadSide(*link, wait);
     }
