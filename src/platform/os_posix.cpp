@@ -175,7 +175,7 @@ void TransferLock::Leave() {
 namespace {
 
 std::atomic<ThreadId> g_lastThreadId{0};
-thread_local ThreadId t_threadId = 0;
+OMBRIX_THREAD_LOCAL ThreadId t_threadId = 0;
 
 struct MessageQueue {
   std::deque<ThreadMessage> messages;  // guarded by the queue table's mutex

@@ -22,6 +22,16 @@
 #include <cstddef>
 #include <cstdint>
 
+// Thread-local state of the libraries. Initial-exec TLS lives in the static
+// TLS block even when the library is loaded with dlopen: a thread's access
+// is then one instruction, and no dynamically allocated TLS exists for
+// leak checkers to misread.
+#if defined(__GNUC__) && !defined(_WIN32)
+#define OMBRIX_THREAD_LOCAL thread_local __attribute__((tls_model("initial-exec")))
+#else
+#define OMBRIX_THREAD_LOCAL thread_local
+#endif
+
 namespace ombrix::platform {
 
 // ===========================================================================

@@ -9,7 +9,7 @@
 namespace ombrix {
 namespace {
 
-thread_local bool t_onLibraryThread = false;
+OMBRIX_THREAD_LOCAL bool t_onLibraryThread = false;
 std::atomic<int32_t> g_threadsRunning{0};
 // Guarded by ControlLock().
 platform::Thread g_eventThread = nullptr;
