@@ -47,7 +47,7 @@ build_gtest() {
 check_exports() {
   local objdump=$1 dll=$2
   local names
-  names=$("$objdump" -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && NF==0{exit} on{print $NF}')
+  names=$("$objdump" -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && NF==0{on=0} on{print $NF}')
   local count
   count=$(printf '%s\n' "$names" | grep -c .)
   if [ "$count" -ne 24 ] || printf '%s\n' "$names" | grep -q '@'; then
