@@ -490,7 +490,9 @@ TEST_F(NotifyTest, TwoInterfacesEndToEnd) {
     if (e.kind == kHeartbeat || e.kind == kBlockSerial) {
       EXPECT_TRUE(e.linkId == polledId || e.linkId == queuedId) << e;
     }
-    if (e.kind == kBlock || e.kind == kBlockSerial) EXPECT_LT(e.block, 16);
+    if (e.kind == kBlock || e.kind == kBlockSerial) {
+      EXPECT_LT(e.block, 16);
+    }
   }
   auto anyInput = [](const uint8_t* input) {
     for (int i = 0; i < 512; ++i) {
