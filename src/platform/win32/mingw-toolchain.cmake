@@ -22,4 +22,4 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
 # Test programs run under Wine, also for gtest_discover_tests at build time.
 find_program(OMBRIX_WINE NAMES wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${OMBRIX_WINE})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
