@@ -25,7 +25,7 @@ ensure_packages() {
 # What the default build needs, including the tools' own packages
 # (scripts/deps-*.sh).
 ensure_build_packages() {
-  ensure_packages cmake ninja-build g++ googletest libgtest-dev libgmock-dev pkg-config
+  ensure_packages cmake ninja-build g++ googletest libgtest-dev libgmock-dev pkg-config libudev-dev
   local extra
   for extra in scripts/deps-*.sh; do
     [ -f "$extra" ] && source "$extra"
