@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib.sh
 ensure_build_packages
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" >/dev/null
+cmake --build --preset default -j "$(nproc)" --target ombrix ombrix_usb_sim ombrix_list_demo >/dev/null
 if [ -x build/default/tools/ombrix/ombrix ]; then
   exec build/default/tools/ombrix/ombrix demo "$@"
 fi
