@@ -79,9 +79,6 @@ bool ControlStep(Link& link) {
     case kControlClose:
       CloseProcedure(link);
       return true;
-    case kControlRun:
-      ResumeDispatching(link);
-      return false;
     case kControlPause:
       // Every event message posted before MsgPause is dispatched or dropped
       // by the time the event thread answers it.
@@ -92,7 +89,7 @@ bool ControlStep(Link& link) {
     case kControlPaused:
       platform::ShortSleep(0, 10000);
       return false;
-    default:
+    default:  // Run is resumed by the caller once it has read control again
       return false;
   }
 }
@@ -129,9 +126,10 @@ void IoThread(void*) {
       // next pass.
       if (ControlStep(*link)) break;
       if (link->control.load(std::memory_order_acquire) != kControlRun) continue;
-      // Set back to Run while the control step slept on Paused: resume the
-      // event dispatching before serving, or the events this pass posts
-      // for the link would reach a held link and be dropped.
+      // Also a link set back to Run while the control step slept on its
+      // Paused state: its events must be dispatched again before it is
+      // served, or those this pass posts would reach a held link and be
+      // dropped.
       ResumeDispatching(*link);
       ServeWriteSide(*link, blocksPerPass, wait);
       ServeReadSide(*link, wait);

@@ -3,26 +3,12 @@
 #include <cstring>
 
 namespace ombrix {
-namespace {
-
-class TransferGuard {
- public:
-  explicit TransferGuard(platform::TransferLock& lock) : lock_(lock) { lock_.Enter(); }
-  ~TransferGuard() { lock_.Leave(); }
-  TransferGuard(const TransferGuard&) = delete;
-  TransferGuard& operator=(const TransferGuard&) = delete;
-
- private:
-  platform::TransferLock& lock_;
-};
-
-}  // namespace
 
 int32_t SyncWriteReport(Link* link, const uint8_t* payload, uint32_t length, uint32_t timeoutMs) {
   if (length > kSyncWriteMaxPayload) return -1;  // before anything else
   if (link == nullptr || link->isOpen.load(std::memory_order_acquire) == 0) return -3;
 
-  TransferGuard guard(link->writeLock);
+  platform::LockGuard guard(link->writeLock);
   platform::EventReset(link->writeEvent);
   platform::Overlapped overlapped;
   platform::OverlappedPrepare(&overlapped, link->writeEvent);

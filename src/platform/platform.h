@@ -111,16 +111,17 @@ class TransferLock {
   alignas(16) unsigned char storage_[128];
 };
 
-// Holds a RecursiveLock for a scope.
+// Holds a RecursiveLock or a TransferLock for a scope.
+template <typename Lock>
 class LockGuard {
  public:
-  explicit LockGuard(RecursiveLock& lock) : lock_(lock) { lock_.Enter(); }
+  explicit LockGuard(Lock& lock) : lock_(lock) { lock_.Enter(); }
   ~LockGuard() { lock_.Leave(); }
   LockGuard(const LockGuard&) = delete;
   LockGuard& operator=(const LockGuard&) = delete;
 
  private:
-  RecursiveLock& lock_;
+  Lock& lock_;
 };
 
 // ---- Threads ----------------------------------------------------------------
