@@ -14,6 +14,16 @@ void AddSerial(CLI::App* command, std::string* serial) {
   command->add_option("SERIAL", *serial, "the interface's 16-character serial (see ombrix list)")->required();
 }
 
+void AddLevelFormat(CLI::App* command, LevelFormat* format) {
+  std::vector<std::string> names;
+  for (const auto& entry : LevelFormatNames()) names.push_back(entry.first);
+  command
+      ->add_option_function<std::string>(
+          "--format", [format](const std::string& name) { *format = LevelFormatNames().at(name); },
+          "levels as dec (0-255, the default), hex (00-FF) or pct (0-100)")
+      ->check(CLI::IsMember(names));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -31,6 +41,7 @@ int main(int argc, char** argv) {
   AddSerial(monitorCommand, &monitor.serial);
   monitorCommand->add_option("--mode", monitor.mode, "set this mode after opening")->check(CLI::Range(0, 255));
   monitorCommand->add_option("--seconds", monitor.seconds, "stop after this long (default: Ctrl-C)");
+  AddLevelFormat(monitorCommand, &monitor.format);
 
   SendOptions send;
   CLI::App* sendCommand = app.add_subcommand("send", "send channel values (held until Ctrl-C or --seconds)");
@@ -57,6 +68,8 @@ int main(int argc, char** argv) {
   CLI::App* demoCommand = app.add_subcommand("demo", "run the library on two simulated interfaces, no hardware");
   demoCommand->add_option("--seconds", demo.seconds, "end after this long (default: Ctrl-C)");
   demoCommand->add_flag("--plain", demo.plain, "print plain lines even on a terminal");
+  demoCommand->add_flag("--details", demo.details, "show each link's serial, share of the wire, p99 latency, heartbeats");
+  AddLevelFormat(demoCommand, &demo.format);
 
   CLI11_PARSE(app, argc, argv);
 
