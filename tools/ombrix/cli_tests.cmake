@@ -71,6 +71,15 @@ ombrix_cli_test(monitor_plain EXIT 0
 ombrix_cli_test(demo_plain EXIT 0
   OUT "\\[  1 s\\] SIM0000000000001 polled +[0-9]+ reports/s.*latency median.*\n\\[  1 s\\] SIM0000000000002 queue +[0-9]+ reports/s.*\\[  2 s\\] SIM0000000000002 queue"
   ARGS demo --seconds 2)
+ombrix_cli_test(demo_plain_details_format EXIT 0
+  OUT "\\[  1 s\\] SIM0000000000001 polled +[0-9]+ reports/s"
+  ARGS demo --seconds 1.2 --plain --details --format pct)
+ombrix_cli_test(demo_format_unknown EXIT 105
+  ERR "--format: oct not in \\{dec,hex,pct\\}"
+  ARGS demo --format oct)
+ombrix_cli_test(monitor_plain_format EXIT 0
+  OUT "\\[  1 s\\] input [0-9]+ blocks/s"
+  ARGS --sim monitor SIM0000000000001 --format hex --seconds 1.2)
 ombrix_cli_test(no_command EXIT 106
   ARGS --sim)
 
@@ -81,3 +90,5 @@ if(TARGET ombrix_usb)
   ombrix_cli_test(send_nothing_attached EXIT 1
     ERR "^ombrix: No interface is attached.\n$" ARGS send 0123456789ABCDEF 1=1)
 endif()
+
+include(tests/view_tests.cmake)

@@ -82,13 +82,16 @@ void DrawDemo(LiveView& view, DemoLink* links, const std::vector<LinkFigures>& f
   ViewSettings settings;
   settings.format = options.format;
   settings.nowMicros = NowMicros();
+  int width = 0;
+  int height = 0;
+  view.Size(&width, &height);
   std::vector<std::string> header = {"ombrix demo: two simulated interfaces  (Ctrl-C ends it)"};
   for (int i = 0; i < 2; ++i) {
     if (figures.empty()) {
       header.push_back(MeasuringLine(links[i].role));
       continue;
     }
-    header.push_back(ShortFigureLine(figures[i]));
+    header.push_back(width >= 80 ? ShortFigureLine(figures[i]) : CompactFigureLine(figures[i]));
     if (options.details) header.push_back(DetailFigureLine(figures[i]));
   }
   header.emplace_back();
@@ -103,9 +106,6 @@ void DrawDemo(LiveView& view, DemoLink* links, const std::vector<LinkFigures>& f
     panels.push_back({std::string(link.role) + " out", link.outputChanges.levels(), link.outputChanges.changedAt()});
     panels.push_back({std::string(link.role) + " in", link.inputChanges.levels(), link.inputChanges.changedAt()});
   }
-  int width = 0;
-  int height = 0;
-  view.Size(&width, &height);
   view.Draw(LayoutScreen(width, height, header, panels, settings));
 }
 

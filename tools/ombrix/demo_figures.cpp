@@ -38,9 +38,18 @@ std::string ShortFigureLine(const LinkFigures& figures) {
   return text;
 }
 
+std::string CompactFigureLine(const LinkFigures& figures) {
+  char latency[32] = "";
+  if (figures.polled) snprintf(latency, sizeof(latency), "%5.1f ms", figures.medianMillis);
+  char text[160];
+  snprintf(text, sizeof(text), "%-6s  out %4.0f/s %4.1f univ/s %-8s  in %4llu/s", figures.role.c_str(),
+           figures.reports, figures.universes, latency, static_cast<unsigned long long>(figures.inputBlocks));
+  return text;
+}
+
 std::string DetailFigureLine(const LinkFigures& figures) {
   char text[200];
-  int used = snprintf(text, sizeof(text), "        %s  %.2f of 1000 reports/s", figures.serial.c_str(),
+  int used = snprintf(text, sizeof(text), "    %s  %.2f of 1000 reports/s", figures.serial.c_str(),
                       figures.reports / kReportLimit);
   if (figures.polled) used += snprintf(text + used, sizeof(text) - used, "  p99 %5.1f ms", figures.p99Millis);
   snprintf(text + used, sizeof(text) - used, "  heartbeats %llu", static_cast<unsigned long long>(figures.heartbeats));

@@ -25,7 +25,10 @@ struct LinkFigures {
 std::string PlainFigureLine(const LinkFigures& figures);
 // "polled  out  998 reports/s  62.4 universes/s  latency   1.1 ms  in 1000 blocks/s"
 std::string ShortFigureLine(const LinkFigures& figures);
-// "        SIM0000000000001  1.00 of 1000 reports/s  p99   2.3 ms  heartbeats 3"
+// The same in 50 columns, for narrower terminals:
+// "polled  out  998/s 62.4 univ/s  1.1 ms  in 1000/s"
+std::string CompactFigureLine(const LinkFigures& figures);
+// "    SIM0000000000001  1.00 of 1000 reports/s  p99   2.3 ms  heartbeats 3"
 std::string DetailFigureLine(const LinkFigures& figures);
 // What the short line says before the first second is over.
 std::string MeasuringLine(const std::string& role);

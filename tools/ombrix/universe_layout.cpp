@@ -17,24 +17,30 @@ int CellWidth(LevelFormat format) { return format == LevelFormat::kHex ? 2 : 3; 
 
 int RowWidth(int perRow, LevelFormat format) { return kLabelWidth + perRow * (CellWidth(format) + 1); }
 
-// Cuts a line to the width, dropping or shortening the marks past it.
+// Cuts a line to the width, dropping the marks that no longer fit whole.
 void Clip(ScreenLine* line, int width) {
   if (width < 0) width = 0;
   if (static_cast<int>(line->text.size()) <= width) return;
   line->text.resize(width);
-  std::vector<ScreenLine::Mark> kept;
-  for (ScreenLine::Mark mark : line->marks) {
-    if (mark.begin >= width) break;
-    mark.length = std::min(mark.length, width - mark.begin);
-    kept.push_back(mark);
+  while (!line->marks.empty() && line->marks.back().begin + line->marks.back().length > width) {
+    line->marks.pop_back();
   }
-  line->marks = kept;
 }
 
-std::string RangeText(int shown) {
-  if (shown == 0) return "  (no room for channels)";
-  if (shown >= kChannels) return "  channels 1-512";
-  return "  channels 1-" + std::to_string(shown) + " of 512";
+// The panel's name and which channels it shows, shortened step by step so
+// that the range survives in a narrow panel: the name is cut last.
+std::string Title(const std::string& name, int shown, int width) {
+  std::string full = shown == 0           ? "(no room for channels)"
+                     : shown >= kChannels ? "channels 1-512"
+                                          : "channels 1-" + std::to_string(shown) + " of 512";
+  std::string compact = shown == 0           ? "(no room)"
+                        : shown >= kChannels ? "1-512"
+                                             : "1-" + std::to_string(shown) + "/512";
+  if (static_cast<int>(name.size() + 2 + full.size()) <= width) return name + "  " + full;
+  if (static_cast<int>(name.size() + 1 + compact.size()) <= width) return name + " " + compact;
+  int room = width - 1 - static_cast<int>(compact.size());
+  if (room < 1) return compact;
+  return name.substr(0, room) + " " + compact;
 }
 
 bool Recent(uint64_t changedAt, const ViewSettings& settings) {
@@ -62,6 +68,7 @@ int ShownWith(int columns, int panelCount, int width, int height, LevelFormat fo
   int gridRows = (panelCount + columns - 1) / columns;
   int panelHeight = (height - (gridRows - 1) * kRowGap) / gridRows;
   if (panelWidth < 1 || panelHeight < 1) return -1;
+  if (RowWidth(1, format) > panelWidth) return 0;
   return std::min(kChannels, ChannelsPerRow(panelWidth, format) * (panelHeight - 1));
 }
 
@@ -117,8 +124,9 @@ std::vector<ScreenLine> LayoutUniverse(const UniversePanel& panel, int width, in
   std::vector<ScreenLine> lines;
   if (height < 1 || width < 1) return lines;
   int perRow = ChannelsPerRow(width, settings.format);
-  int rows = std::min((kChannels + perRow - 1) / perRow, height - 1);
-  lines.push_back({panel.title + RangeText(std::min(kChannels, rows * perRow)), {}});
+  // A row that cannot hold even one whole level is not shown at all.
+  int rows = RowWidth(1, settings.format) > width ? 0 : std::min((kChannels + perRow - 1) / perRow, height - 1);
+  lines.push_back({Title(panel.title, std::min(kChannels, rows * perRow), width), {}});
   for (int row = 0; row < rows; ++row) lines.push_back(ChannelRow(panel, row * perRow, perRow, settings));
   for (ScreenLine& line : lines) Clip(&line, width);
   return lines;
@@ -136,12 +144,13 @@ std::vector<ScreenLine> LayoutScreen(int width, int height, const std::vector<st
   int count = static_cast<int>(panels.size());
   if (room < 1 || count == 0) return screen;
 
-  // Fewer columns win a tie: longer rows read more easily.
+  // More columns must show clearly more channels to win: long rows in few
+  // columns read more easily than many narrow strips.
   int columns = 1;
   int best = ShownWith(1, count, width, room, settings.format);
   for (int candidate = 2; candidate <= count; ++candidate) {
     int shown = ShownWith(candidate, count, width, room, settings.format);
-    if (shown > best) {
+    if (shown > best + best / 4) {
       best = shown;
       columns = candidate;
     }
