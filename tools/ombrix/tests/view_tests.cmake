@@ -9,7 +9,7 @@ add_executable(ombrix_view_test tests/view_layout_test.cpp ${view_dir}/universe_
                                 ${view_dir}/demo_figures.cpp ${view_dir}/demo_traffic.cpp)
 target_include_directories(ombrix_view_test PRIVATE ${PROJECT_SOURCE_DIR}/include)
 target_link_libraries(ombrix_view_test PRIVATE GTest::gtest_main Threads::Threads)
-gtest_discover_tests(ombrix_view_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+gtest_discover_tests(ombrix_view_test TEST_PREFIX view. DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
 add_executable(ombrix_screen_check tests/screen_check.cpp)
 add_dependencies(ombrix_view_test ombrix_screen_check ombrix)
