@@ -170,9 +170,10 @@ int RunDemo(const Api& api, const DemoOptions& options) {
   running.store(false);
   chase.join();
   for (DemoLink& link : links) api.OmbrixSimStreamInput(link.device, 0);
-  // The live screen is gone; leave the last figures where the user can see them.
+  // The live screen is gone; leave the last figures where the user can see
+  // them, in lines that fit the usual 80 columns.
   if (OutputIsTerminal() && !options.plain) {
-    for (const LinkFigures& link : figures) printf("%s\n", PlainFigureLine(link).c_str());
+    for (const LinkFigures& link : figures) printf("%s\n%s\n", ShortFigureLine(link).c_str(), DetailFigureLine(link).c_str());
   }
   // A demo whose links carried no DMX at all is broken, whatever the speed.
   for (const DemoLink& link : links) {
