@@ -17,7 +17,10 @@ started=$SECONDS
 
 step "packages"
 ensure_build_packages
-echo "build packages present"
+# Only the tests need tmux: it runs the tool's live views in terminals of
+# given sizes.
+ensure_packages tmux
+echo "build and test packages present"
 
 # Sanitizer reports end the run: ASan/UBSan abort, TSan exits non-zero.
 export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1:strict_string_checks=1"

@@ -74,13 +74,13 @@ ombrix_cli_test(demo_plain EXIT 0
 ombrix_cli_test(demo_plain_details_format EXIT 0
   OUT "\\[  1 s\\] SIM0000000000001 polled +[0-9]+ reports/s"
   ARGS demo --seconds 1.2 --plain --details --format pct)
-ombrix_cli_test(demo_format_unknown EXIT 105
+ombrix_cli_test(demo_format_unknown EXIT 2
   ERR "--format: oct not in \\{dec,hex,pct\\}"
   ARGS demo --format oct)
 ombrix_cli_test(monitor_plain_format EXIT 0
   OUT "\\[  1 s\\] input [0-9]+ blocks/s"
   ARGS --sim monitor SIM0000000000001 --format hex --seconds 1.2)
-ombrix_cli_test(no_command EXIT 106
+ombrix_cli_test(no_command EXIT 2
   ARGS --sim)
 
 # The real library sees no interface on a build machine: listing says so
@@ -92,3 +92,6 @@ if(TARGET ombrix_usb)
 endif()
 
 include(tests/view_tests.cmake)
+ombrix_cli_test(mode_out_of_range EXIT 2
+  ERR "N: Value 300 not in range"
+  ARGS --sim mode SIM0000000000001 300)

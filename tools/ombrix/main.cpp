@@ -71,7 +71,15 @@ int main(int argc, char** argv) {
   demoCommand->add_flag("--details", demo.details, "show each link's serial, share of the wire, p99 latency, heartbeats");
   AddLevelFormat(demoCommand, &demo.format);
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // CLI11 prints the message; every argument it refuses (unknown option,
+    // value out of range, bad format) is a usage error with the tool's own
+    // exit code, so scripts see one code for "cannot use that argument".
+    int code = app.exit(error);
+    return code == 0 ? 0 : kExitUsage;
+  }
 
   CLI::App* command = app.get_subcommands().front();
   // The demo needs no hardware: it always runs on the simulator.
