@@ -119,6 +119,7 @@ class SacnUniverse {
   };
   struct Source {
     SacnSourceInfo info;
+    std::string rawName;  // as last received, to notice a change cheaply
     uint8_t lastSequence = 0;
     std::array<uint8_t, kSlotCount> levels{};
     std::array<uint8_t, kSlotCount> slotPriorities{};
@@ -134,8 +135,9 @@ class SacnUniverse {
   void Remove(size_t index, SourceEvent::Kind why, TimePoint now);
   Source* Find(const Cid& cid);
   Source* Add(const SacnData& packet, std::string_view address, TimePoint now);
-  void StoreSlots(Source& source, const SacnData& packet, TimePoint now);
+  std::optional<DropKind> TakeLevels(Source& source, const SacnData& packet, TimePoint now);
   void ApplyHeld(Source& source);
+  void UpdateSyncTimeouts(Source& source, TimePoint now);
 
   uint16_t universe_;
   size_t sourceLimit_;
