@@ -186,7 +186,8 @@ TEST(SacnPacket, SourceNameIsCutAtACharacterBoundaryAndTerminated) {
   EXPECT_EQ(out[44 + 61], 'n');
   EXPECT_EQ(out[44 + 62], 0);
   EXPECT_EQ(out[44 + 63], 0);
-  SacnData parsed = ParseAs<SacnData>(Bytes(out.begin(), out.begin() + 126));
+  Bytes built(out.begin(), out.begin() + 126);  // outlives the views into it
+  SacnData parsed = ParseAs<SacnData>(built);
   EXPECT_EQ(parsed.sourceName, std::string(62, 'n'));
 
   // A received name that fills all 64 bytes without a NUL is taken whole.
