@@ -105,7 +105,8 @@ SacnPacket ParseSacn(const uint8_t* data, size_t size);
 
 // Builders write one packet to out and return its size, or 0 when capacity
 // is too small or a field is out of range (universe, priority, slotCount >
-// 512, slots null with slotCount > 0, more than 512 universes on a page).
+// 512, slots null with slotCount > 0, more than 512 universes on a page or
+// page above lastPage).
 // The source name is cut to at most 63 bytes at a UTF-8 character boundary
 // and padded with NULs. Options come from the packet's flags.
 size_t BuildSacnData(const SacnData& packet, uint8_t* out, size_t capacity);

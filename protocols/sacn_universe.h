@@ -26,7 +26,9 @@
 //     unless its data carries force sync, which keeps it held until sync
 //     packets resume. A data packet with sync address 0 discards held data.
 // The bridge must join the sync universe's multicast group to see the sync
-// packets: SacnSourceInfo::syncAddress says which one a source uses.
+// packets: SacnSourceInfo::syncAddress says which one a source uses. Sync
+// packets are not checked for sequence: a late or repeated one can only
+// release data that is already held, a moment early at worst.
 //
 // Not thread-safe: one thread feeds, expires and merges a universe (the
 // bridge's receive thread); anything another thread wants, it copies out.
