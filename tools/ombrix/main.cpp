@@ -70,12 +70,12 @@ int main(int argc, char** argv) {
   CLI::App* command = app.get_subcommands().front();
   // The demo needs no hardware: it always runs on the simulator.
   bool simulated = global.simulated || command == demoCommand;
+  if (simLoopback && !simulated) return FailUsage("--sim-loopback works only with --sim.");
   Api api;
   std::string error;
   if (!LoadApi(simulated, &api, &error)) return Fail(error);
   if (simulated && command != demoCommand) AddSimulatedInterfaces(api, global.simDevices);
   if (simLoopback) {
-    if (!simulated) return FailUsage("--sim-loopback works only with --sim.");
     if (api.OmbrixSimSetLoopback == nullptr) {
       return Fail("The simulator library has no loopback (OmbrixSimSetLoopback is missing); rebuild it.");
     }
