@@ -1,7 +1,6 @@
 #include "bridge_fixture.h"
 
 #include <arpa/inet.h>
-#include <dlfcn.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,27 +9,18 @@
 #include <chrono>
 #include <cstring>
 
+#include "../../linked_api.h"
+
 namespace ombrix_bridge_test {
 
 using namespace ombrix::protocols;
 
 const ombrix_tool::Api& SimApi() {
-  static const ombrix_tool::Api api = [] {
-    ombrix_tool::Api table;
-#define OMBRIX_TEST_FILL(name) table.name = &::name;
-    OMBRIX_TOOL_API_FUNCTIONS(OMBRIX_TEST_FILL)
-    OMBRIX_TOOL_SIM_FUNCTIONS(OMBRIX_TEST_FILL)
-#undef OMBRIX_TEST_FILL
-    table.OmbrixSimSetLoopback = SimLoopback();
-    table.simulated = true;
-    return table;
-  }();
+  static const ombrix_tool::Api api = ombrix_tool::LinkedSimulatorApi();
   return api;
 }
 
-LoopbackFunction SimLoopback() {
-  return reinterpret_cast<LoopbackFunction>(dlsym(RTLD_DEFAULT, "OmbrixSimSetLoopback"));
-}
+LoopbackFunction SimLoopback() { return SimApi().OmbrixSimSetLoopback; }
 
 Peer::Peer() {
   socket_ = socket(AF_INET, SOCK_DGRAM, 0);
