@@ -136,8 +136,17 @@ void Bridge::Wake() {
 }
 
 void Bridge::OnWake() {
-  wakePending_.store(false);
   if (stopped_) return;
+  // A busy input line stores a block every millisecond on each interface:
+  // wake-ups are gathered for a millisecond rather than taken one by one.
+  // Until the hold-off ends wakePending_ stays set, so callbacks post
+  // nothing; clearing it before the last look means that no block is missed.
+  holdoffTimer_.expires_after(std::chrono::milliseconds(1));
+  holdoffTimer_.async_wait([this](const asio::error_code& failure) {
+    if (failure || stopped_) return;
+    wakePending_.store(false);
+    ServiceInputs();
+  });
   for (const auto& port : ports_) {
     if (port->CloseIfFailed()) {
       LogLine(ombrix_tool::SerialText(port->serial()) + " failed; link closed, looking for it once a second");
@@ -210,7 +219,8 @@ void Bridge::Stop() {
   if (sacnSocket_) sacnSocket_->Close();
   if (artnetSocket_) artnetSocket_->Close();
   asio::error_code ignored;
-  for (asio::steady_timer* timer : {&tickTimer_, &lookTimer_, &statusTimer_, &discoveryTimer_, &sendTimer_}) {
+  for (asio::steady_timer* timer :
+       {&tickTimer_, &lookTimer_, &statusTimer_, &discoveryTimer_, &sendTimer_, &holdoffTimer_}) {
     timer->cancel();
   }
   signals_.cancel(ignored);

@@ -73,7 +73,8 @@ class Bridge {
   BridgeTiming timing_;
   asio::io_context io_;
   asio::signal_set signals_{io_, SIGINT, SIGTERM};
-  asio::steady_timer tickTimer_{io_}, lookTimer_{io_}, statusTimer_{io_}, discoveryTimer_{io_}, sendTimer_{io_};
+  asio::steady_timer tickTimer_{io_}, lookTimer_{io_}, statusTimer_{io_}, discoveryTimer_{io_}, sendTimer_{io_},
+      holdoffTimer_{io_};
   AllowList allow_;
   std::unique_ptr<UdpSocket> sacnSocket_, artnetSocket_;
   std::unique_ptr<SacnReceiver> sacnReceiver_;
