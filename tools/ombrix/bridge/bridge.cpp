@@ -6,8 +6,8 @@ namespace ombrix_bridge {
 
 using Clock = ombrix::protocols::Clock;
 
-Bridge::Bridge(const ombrix_tool::Api& api, const BridgeConfig& config, bool multicast)
-    : api_(api), config_(config), multicast_(multicast) {}
+Bridge::Bridge(const ombrix_tool::Api& api, const BridgeConfig& config, bool multicast, BridgeTiming timing)
+    : api_(api), config_(config), multicast_(multicast), timing_(timing) {}
 
 Bridge::~Bridge() { Stop(); }
 

@@ -36,7 +36,7 @@ struct BridgeTiming {
 class Bridge {
  public:
   // multicast false: no group joins and no multicast sends (unicast only).
-  Bridge(const ombrix_tool::Api& api, const BridgeConfig& config, bool multicast);
+  Bridge(const ombrix_tool::Api& api, const BridgeConfig& config, bool multicast, BridgeTiming timing = {});
   ~Bridge();
 
   // Opens the sockets and every interface that is attached. On failure

@@ -101,14 +101,14 @@ void BridgeTest::SetUp() {
 
 void BridgeTest::TearDown() { StopBridge(); }
 
-void BridgeTest::StartBridge(BridgeConfig config) {
+void BridgeTest::StartBridge(BridgeConfig config, ombrix_bridge::BridgeTiming timing) {
   config.bind = "127.0.0.1";
   config.sacnPort = sacnPort_;
   config.artnetPort = artnetPort_;
   std::string error;
   ASSERT_TRUE(ombrix_bridge::CheckConfig(config, &error)) << error;
   // Unicast only: tests send nothing to addresses outside loopback.
-  bridge_ = std::make_unique<ombrix_bridge::Bridge>(SimApi(), config, false);
+  bridge_ = std::make_unique<ombrix_bridge::Bridge>(SimApi(), config, false, timing);
   ASSERT_TRUE(bridge_->Start(&error)) << error;
   thread_ = std::thread([this] { bridge_->Run(); });
 }

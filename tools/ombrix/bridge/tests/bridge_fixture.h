@@ -57,7 +57,7 @@ class BridgeTest : public ::testing::Test {
   void TearDown() override;
 
   // Starts the bridge with config (its ports are filled in).
-  void StartBridge(BridgeConfig config);
+  void StartBridge(BridgeConfig config, ombrix_bridge::BridgeTiming timing = {});
   void StopBridge();
 
   // Waits (up to 3 s) until the simulated device has written a DMX block

@@ -55,6 +55,33 @@ TEST_F(BridgeTest, AnInterfaceAbsentAtStartIsOpenedWhenItAppears) {
   EXPECT_TRUE(WaitForWire(2, 0, levels, 4000));
 }
 
+TEST_F(BridgeTest, StatusLinesSayWhatIsPresentAndWhatWasDropped) {
+  BridgeConfig config;
+  config.mappings = {Map(1, Direction::kOut, "sacn:1"), Map(2, Direction::kOut, "artnet:0:0:3")};
+  ombrix_bridge::BridgeTiming timing;
+  timing.status = std::chrono::milliseconds(300);
+  ::OmbrixSimUnplug(2);
+  testing::internal::CaptureStderr();
+  StartBridge(config, timing);
+  Peer console;
+  Levels levels = Full(1);
+  console.SendTo(sacnPort_, MakeSacnData(1, levels, 1));
+  console.SendTo(sacnPort_, MakeSacnData(1, levels, 1));  // the same sequence again
+  std::vector<uint8_t> truncated = MakeSacnData(1, levels, 2);
+  truncated.resize(50);
+  console.SendTo(sacnPort_, truncated);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  StopBridge();
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("SIM0000000000002 not attached; looking for it once a second"), std::string::npos) << log;
+  EXPECT_NE(log.find("sacn:1: source \"test console\" (127.0.0.1) joined"), std::string::npos) << log;
+  EXPECT_NE(log.find("status: [in sacn:1 1 sources"), std::string::npos) << log;
+  EXPECT_NE(log.find("drops out-of-sequence=1]"), std::string::npos) << log;
+  EXPECT_NE(log.find("[in artnet:0:0:3 0 sources 0.0 pkt/s]"), std::string::npos) << log;
+  EXPECT_NE(log.find("[SIM0000000000001 connected] [SIM0000000000002 looking] [sacn drops truncated=1]"),
+            std::string::npos) << log;
+}
+
 TEST_F(BridgeTest, LossOfEverySourceHoldsTheLookByDefault) {
   BridgeConfig config;
   config.mappings = {Map(1, Direction::kOut, "sacn:1")};
