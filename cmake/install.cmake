@@ -23,6 +23,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/ombrix_usb.h ${PROJECT_SOURCE_DIR}/i
 
 if(TARGET ombrix)
   install(TARGETS ombrix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The network bridge as a systemd service, and its guide.
+  set(OMBRIX_BRIDGE_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
+  set(OMBRIX_BRIDGE_DOCDIR ${CMAKE_INSTALL_FULL_DOCDIR})
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/systemd/ombrix-bridge.service
+    ${PROJECT_BINARY_DIR}/systemd/ombrix-bridge.service @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/systemd/ombrix-bridge.service DESTINATION lib/systemd/system)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/bridge.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 install(EXPORT OmbrixUSBTargets NAMESPACE OmbrixUSB:: FILE OmbrixUSBTargets.cmake

@@ -95,3 +95,22 @@ include(tests/view_tests.cmake)
 ombrix_cli_test(mode_out_of_range EXIT 2
   ERR "N: Value 300 not in range"
   ARGS --sim mode SIM0000000000001 300)
+# ombrix bridge: every mistake in its mappings and options is one sentence.
+ombrix_cli_test(bridge_nothing_mapped EXIT 2
+  ERR "Nothing to bridge: give at least one --out or --in mapping"
+  ARGS --sim bridge)
+ombrix_cli_test(bridge_bad_universe EXIT 2
+  ERR "\"sacn:64000\" is not a network universe"
+  ARGS --sim bridge --out SIM0000000000001=sacn:64000)
+ombrix_cli_test(bridge_two_outputs EXIT 2
+  ERR "has one output but two universes are mapped to it \\(sacn:1 and artnet:0:0:1\\)"
+  ARGS --sim bridge --out SIM0000000000001=sacn:1 --out SIM0000000000001=artnet:0:0:1)
+ombrix_cli_test(bridge_bad_allow EXIT 2
+  ERR "\"10.0.0.0/40\" is not an address block"
+  ARGS --sim bridge --out SIM0000000000001=sacn:1 --allow 10.0.0.0/40)
+ombrix_cli_test(bridge_missing_config EXIT 2
+  ERR "The configuration file /nonexistent.toml could not be read"
+  ARGS --sim bridge --config /nonexistent.toml)
+ombrix_cli_test(bridge_loopback_needs_sim EXIT 2
+  ERR "--sim-loopback works only with --sim"
+  ARGS --sim-loopback bridge --out SIM0000000000001=sacn:1)

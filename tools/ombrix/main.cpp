@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "bridge/bridge_command.h"
 #include "commands.h"
 
 using namespace ombrix_tool;
@@ -33,6 +34,9 @@ int main(int argc, char** argv) {
   app.add_flag("--sim", global.simulated, "use simulated interfaces instead of attached ones");
   app.add_option("--sim-devices", global.simDevices, "number of simulated interfaces (with --sim)")
       ->check(CLI::Range(1, 32));
+  bool simLoopback = false;
+  app.add_flag("--sim-loopback", simLoopback,
+               "(with --sim) wire every simulated interface's output back to its input");
 
   app.add_subcommand("list", "list the attached interfaces: serial, type code, release");
 
@@ -71,6 +75,9 @@ int main(int argc, char** argv) {
   demoCommand->add_flag("--details", demo.details, "show each link's serial, share of the wire, p99 latency, heartbeats");
   AddLevelFormat(demoCommand, &demo.format);
 
+  ombrix_bridge::BridgeOptions bridge;
+  CLI::App* bridgeCommand = ombrix_bridge::AddBridgeCommand(app, &bridge);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -84,10 +91,17 @@ int main(int argc, char** argv) {
   CLI::App* command = app.get_subcommands().front();
   // The demo needs no hardware: it always runs on the simulator.
   bool simulated = global.simulated || command == demoCommand;
+  if (simLoopback && !simulated) return FailUsage("--sim-loopback works only with --sim.");
   Api api;
   std::string error;
   if (!LoadApi(simulated, &api, &error)) return Fail(error);
   if (simulated && command != demoCommand) AddSimulatedInterfaces(api, global.simDevices);
+  if (simLoopback) {
+    if (api.OmbrixSimSetLoopback == nullptr) {
+      return Fail("The simulator library has no loopback (OmbrixSimSetLoopback is missing); rebuild it.");
+    }
+    for (int32_t device = 1; device <= global.simDevices; ++device) api.OmbrixSimSetLoopback(device, 1);
+  }
   InstallStopHandler();
 
   if (command == monitorCommand) return RunMonitor(api, monitor);
@@ -95,5 +109,6 @@ int main(int argc, char** argv) {
   if (command == modeCommand) return RunMode(api, mode);
   if (command == configCommand) return RunConfig(api, config);
   if (command == demoCommand) return RunDemo(api, demo);
+  if (command == bridgeCommand) return ombrix_bridge::RunBridge(api, bridge);
   return RunList(api);
 }
