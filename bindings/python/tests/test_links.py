@@ -1,0 +1,187 @@
+"""Links: lifetime, the shared buffers, output, mode and configuration as
+they show on the simulated wire."""
+import gc
+import threading
+import weakref
+
+import pytest
+
+import ombrix_usb as o
+from conftest import input_block, report, wait_until
+
+SERIAL = "PYLINK0000000001"
+MODE_ZERO = report(0x10, 0x00)
+
+
+@pytest.fixture
+def device() -> int:
+    return o.sim.add(SERIAL)
+
+
+def wire(device: int) -> list:
+    return [write.data for write in o.sim.writes(device)]
+
+
+class TestLifetime:
+    def test_leaving_the_block_closes_and_sets_mode_zero(self, device):
+        with o.open(SERIAL) as link:
+            assert o.sim.open_handles(device) == 1
+            assert link.id != 0 and link.serial == SERIAL and not link.closed
+            link.mode = 2
+            o.sim.clear_writes(device)
+        assert link.closed
+        assert o.sim.open_handles(device) == 0
+        assert wire(device) == [MODE_ZERO]
+        link.close()  # a second close does nothing
+
+    def test_calls_on_a_closed_link_raise_link_not_open(self, device):
+        link = o.open(SERIAL)
+        link.close()
+        calls = [lambda: link.send(bytes(512)), lambda: setattr(link, "mode", 2),
+                 lambda: link.mode, lambda: link.set_tx_config(1, 2, 3, 4, 5),
+                 link.store_tx_config, lambda: link.config,
+                 lambda: setattr(link, "on_input_block", print)]
+        for call in calls:
+            with pytest.raises(o.LinkNotOpen):
+                call()
+
+    def test_link_closed_by_other_code_is_noticed(self, device):
+        link = o.open(SERIAL)
+        from ombrix_usb import _library
+        assert _library.get().CloseAllLinks() == 1
+        with pytest.raises(o.LinkNotOpen):
+            link.mode = 2
+        assert link.closed
+
+    def test_absent_interface_and_second_open(self, device):
+        with pytest.raises(o.InterfaceNotFound, match="NOSUCHINTERFACE1"):
+            o.open("NOSUCHINTERFACE1")
+        with o.open(SERIAL) as link:
+            # The library would keep the first link and ignore new buffers.
+            with pytest.raises(o.OmbrixError, match="already open"):
+                o.open(SERIAL.encode())
+            assert not link.closed and o.sim.open_handles(device) == 1
+
+    def test_dropped_link_closes_and_frees_its_buffers(self, device):
+        link = o.open(SERIAL)
+        buffers = [weakref.ref(link.output), weakref.ref(link.input)]
+        del link
+        gc.collect()
+        assert o.sim.open_handles(device) == 0
+        assert o.opened_interfaces() == []
+        assert [ref() for ref in buffers] == [None, None]
+
+    def test_buffers_outlive_the_link_object_while_the_library_uses_them(self, device):
+        # A Link dropped by a callback on a library thread cannot be closed
+        # there; its buffers must stay alive until the next open closes it.
+        other = o.sim.add("PYLINK0000000002")
+        held = [o.open("PYLINK0000000002")]
+        buffers = weakref.ref(held[0].input)
+        dropped = threading.Event()
+
+        def drop(block):
+            if held:
+                held.pop()
+                dropped.set()
+
+        with o.open(SERIAL) as link:
+            link.on_input_block = drop
+            o.sim.inject(device, input_block(0, 1))
+            assert dropped.wait(5)
+            assert buffers() is not None and o.sim.open_handles(other) == 1
+            o.sim.inject(other, input_block(3, 7))  # still written into safely
+            with o.open("PYLINK0000000002") as again:  # closes the dropped one first
+                assert again.id != 0
+        gc.collect()
+        assert buffers() is None
+
+
+class TestBuffers:
+    def test_output_slices_reach_the_wire(self, device):
+        with o.open(SERIAL) as link:
+            link.output[0:3] = b"\xff\x80\x00"
+            link.output[511] = 7
+            link.mode = 2
+            assert wait_until(lambda: len(wire(device)) >= 18)
+            writes = wire(device)
+            assert writes[1] == report(0x10, 0x02)
+            assert writes[2] == report(0, 0xFF, 0x80, 0x00)
+            assert writes[17] == report(15, *([0] * 31 + [7]))
+            assert list(link.output[0:4]) == [0xFF, 0x80, 0x00, 0x00]
+
+    def test_numpy_views_alias_the_library_buffers(self, device):
+        numpy = pytest.importorskip("numpy", reason="python3-numpy is not installed")
+        with o.open(SERIAL) as link:
+            output = numpy.frombuffer(link.output, dtype=numpy.uint8)
+            incoming = numpy.frombuffer(link.input, dtype=numpy.uint8)
+            output[32:64] = numpy.arange(32, dtype=numpy.uint8) + 100
+            assert link.output[32] == 100  # the same memory, no copy
+            link.mode = 2
+            assert wait_until(lambda: report(1, *range(100, 132)) in wire(device))
+            o.sim.inject(device, input_block(2, 50))
+            assert wait_until(lambda: incoming[64] == 50)
+            assert list(incoming[64:96]) == list(range(50, 82))
+
+    def test_input_only_and_queue_links(self, device):
+        with o.open(SERIAL, output=False, input=False) as link:
+            assert link.output is None and link.input is None
+            link.mode = 2
+            universe = bytes(range(256)) * 2
+            link.send(universe)
+            # The mode change sends the universe last sent (none yet: zeros)
+            # in full; the queued one follows.
+            assert wait_until(lambda: len(wire(device)) >= 34)
+            blocks = wire(device)[18:34]
+            assert [block[1] for block in blocks] == list(range(16))
+            assert b"".join(block[2:] for block in blocks) == universe
+            with pytest.raises(ValueError, match="512 bytes, not 511"):
+                link.send(bytes(511))
+
+    def test_send_on_a_polled_link_says_what_to_do(self, device):
+        with o.open(SERIAL) as link:
+            with pytest.raises(o.OmbrixError, match="write to link.output"):
+                link.send(bytes(512))
+
+
+class TestConfiguration:
+    def test_mode_set_returns_once_the_io_thread_took_it_up(self, device):
+        # A device that takes 50 ms per report: the mode report has started
+        # when the setter returns, without waiting here.
+        o.sim.set_write_behaviour(device, o.sim.WRITE_COMPLETE, 50_000)
+        with o.open(SERIAL, output=False) as link:
+            link.mode = 3
+            assert wire(device)[-1] == report(0x10, 0x03)
+            assert link.mode == 3
+            with pytest.raises(ValueError):
+                link.mode = 258  # would silently be mode 2
+
+    def test_mode_set_waiting_while_the_link_closes(self, device):
+        with o.open(SERIAL, output=False) as link:
+            o.sim.set_write_behaviour(device, o.sim.WRITE_NEVER)
+            link.mode = 1  # its write never completes, so mode 2 waits
+            errors = []
+
+            def set_mode():
+                try:
+                    link.mode = 2
+                except o.OmbrixError as error:
+                    errors.append(error)
+
+            waiter = threading.Thread(target=set_mode)
+            waiter.start()
+            waiter.join(0.2)
+            assert waiter.is_alive()
+            link.close()
+            waiter.join(5)
+            assert [type(error) for error in errors] == [o.LinkNotOpen]
+
+    def test_tx_config_on_the_wire_and_in_the_cache(self, device):
+        with o.open(SERIAL) as link:
+            assert link.config == o.TxConfig(0, 0, 0, 0, 0, 0, 0)
+            link.set_tx_config(9, 1, 2, 3, 255)
+            link.store_tx_config()
+            expected = report(0x11, 9, 1, 0, 2, 0, 3, 0, 255, 0, 0x00, 0x02, 0x00)
+            assert wait_until(lambda: wire(device)[-2:] == [expected, report(0x12, 0x01)])
+            assert link.config == o.TxConfig(9, 1, 2, 3, 255, 512, 0)
+            with pytest.raises(ValueError, match="param2"):
+                link.set_tx_config(0, 0, 256, 0, 0)
