@@ -1,6 +1,8 @@
 """The binding's tests run on the simulator library: OMBRIX_USB_LIBRARY when
 set, else the one in the build tree (build/default)."""
 import gc
+import importlib
+import os
 import time
 from typing import Callable, Iterator
 
@@ -22,6 +24,14 @@ def simulator() -> Iterator[None]:
     assert leftover == [], "the test left links open"
     assert o.sim.library_threads() == 0
     o.sim.reset()
+
+
+def needs(module: str, reason: str):
+    """Imports an optional module for a test; the test tier sets
+    OMBRIX_PYTHON_TIER so that a missing one fails there instead of skipping."""
+    if os.environ.get("OMBRIX_PYTHON_TIER"):
+        return importlib.import_module(module)
+    return pytest.importorskip(module, reason=reason)
 
 
 def wait_until(condition: Callable[[], bool], timeout: float = 5.0) -> bool:

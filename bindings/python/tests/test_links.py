@@ -7,7 +7,7 @@ import weakref
 import pytest
 
 import ombrix_usb as o
-from conftest import input_block, report, wait_until
+from conftest import input_block, needs, report, wait_until
 
 SERIAL = "PYLINK0000000001"
 MODE_ZERO = report(0x10, 0x00)
@@ -110,7 +110,7 @@ class TestBuffers:
             assert list(link.output[0:4]) == [0xFF, 0x80, 0x00, 0x00]
 
     def test_numpy_views_alias_the_library_buffers(self, device):
-        numpy = pytest.importorskip("numpy", reason="python3-numpy is not installed")
+        numpy = needs("numpy", "python3-numpy is not installed")
         with o.open(SERIAL) as link:
             output = numpy.frombuffer(link.output, dtype=numpy.uint8)
             incoming = numpy.frombuffer(link.input, dtype=numpy.uint8)
