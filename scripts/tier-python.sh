@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Python tier: the ombrix_usb package's pytest suite on the simulator
-# library with Debian's python3, then again on the AddressSanitizer+UBSan and
-# ThreadSanitizer builds of that library (their runtimes preloaded, since
-# python3 itself is not instrumented), and a check that pip installs the
-# package offline from the source tree.
+# Python tier: the ombrix_usb package's type hints checked with mypy, its
+# pytest suite on the simulator library with Debian's python3, then again on
+# the AddressSanitizer+UBSan and ThreadSanitizer builds of that library
+# (their runtimes preloaded, since python3 itself is not instrumented), and a
+# check that pip installs the package offline from the source tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-ensure_packages python3 python3-pytest python3-numpy python3-setuptools python3-wheel python3-pip
+ensure_packages python3 python3-pytest python3-numpy python3-setuptools python3-wheel python3-pip mypy
 python=/usr/bin/python3
 # Optional modules of the suite (numpy) and the real library must be there.
 export OMBRIX_PYTHON_TIER=1
@@ -29,6 +29,9 @@ run_suite() {
     env ${runtime:+LD_PRELOAD="$runtime"} OMBRIX_USB_LIBRARY="$PWD/../../build/$preset/libombrix_usb_sim.so.0" \
       "$python" -m pytest -p no:cacheprovider -q -rs tests)
 }
+
+step "python: type hints (mypy --strict)"
+(cd bindings/python && mypy --strict --no-incremental ombrix_usb)
 
 run_suite default
 run_suite asan "$(gcc -print-file-name=libasan.so)"

@@ -16,7 +16,7 @@ f(link_id) (event thread). A callback must not open, close or register.
 import atexit
 import sys
 import types
-from typing import Any, Callable, List, NamedTuple, Optional
+from typing import Callable, List, NamedTuple, Optional
 
 from . import _callbacks, _library
 from ._errors import InterfaceNotFound, LibraryNotFound, LinkNotOpen, OmbrixError

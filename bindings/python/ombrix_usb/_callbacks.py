@@ -11,7 +11,10 @@ reports them through sys.unraisablehook and returns to the library
 normally: nothing crosses into C.
 """
 import threading
-from typing import Any, Callable, Dict, List, Optional
+from typing import Any, Callable, Dict, List, Optional, Tuple
+
+# What an adapter makes of the C arguments: the Python callback's arguments.
+Arguments = Tuple[Any, ...]
 
 from . import _library
 from ._errors import OmbrixError
@@ -46,7 +49,7 @@ def check_callable(function: Optional[Callable[..., Any]]) -> None:
         raise TypeError(f"a callback must be callable or None, not {type(function).__name__}")
 
 
-def thunk(c_type: Any, function: Callable[..., Any], adapt: Callable[..., tuple]) -> Any:
+def thunk(c_type: Any, function: Callable[..., Any], adapt: Callable[..., Arguments]) -> Any:
     """A ctypes thunk of c_type that calls function(*adapt(*c_arguments))."""
 
     def trampoline(*arguments: Any) -> None:
@@ -76,7 +79,7 @@ class ProcessSlot:
     """One process-wide callback: its registration functions, its C type and
     how the C arguments become the Python function's."""
 
-    def __init__(self, name: str, c_type: Any, adapt: Callable[..., tuple]) -> None:
+    def __init__(self, name: str, c_type: Any, adapt: Callable[..., Arguments]) -> None:
         self.name = name
         self.c_type = c_type
         self.adapt = adapt
@@ -98,15 +101,15 @@ class ProcessSlot:
             self.function, self.thunk = function, new
 
 
-def adapt_none(*_: Any) -> tuple:
+def adapt_none(*_: Any) -> Arguments:
     return ()
 
 
-def adapt_first(value: Any, *_: Any) -> tuple:
+def adapt_first(value: Any, *_: Any) -> Arguments:
     return (value,)
 
 
-def adapt_second(_: Any, value: Any) -> tuple:
+def adapt_second(_: Any, value: Any) -> Arguments:
     return (value,)
 
 

@@ -33,7 +33,13 @@ class _LinkState:
     thunks. Held by _open_links from OpenLink until CloseLink has returned,
     whatever happens to the Link object."""
 
-    def __init__(self, library: "_library.Library", serial: bytes, output: Any, input: Any) -> None:
+    def __init__(
+        self,
+        library: "_library.Library",
+        serial: bytes,
+        output: Optional["ctypes.Array[ctypes.c_ubyte]"],
+        input: Optional["ctypes.Array[ctypes.c_ubyte]"],
+    ) -> None:
         self.library = library
         self.serial = serial
         self.output = output
@@ -265,6 +271,7 @@ class Link:
         _callbacks.refuse_in_callback(f"setting Link.on_{kind}")
         state = self._live()
         library = state.library
+        adapt: Callable[..., _callbacks.Arguments]
         if kind == "input_block":
             c_type, adapt, name = (
                 _library.InputChangeBlockSerialCallback,
