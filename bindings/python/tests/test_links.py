@@ -28,6 +28,8 @@ class TestLifetime:
             assert o.sim.open_handles(device) == 1
             assert link.id != 0 and link.serial == SERIAL and not link.closed
             link.mode = 2
+            # The mode report and all 16 blocks: then nothing changes.
+            assert wait_until(lambda: len(wire(device)) == 18)
             o.sim.clear_writes(device)
         assert link.closed
         assert o.sim.open_handles(device) == 0
@@ -128,12 +130,13 @@ class TestBuffers:
             link.mode = 2
             universe = bytes(range(256)) * 2
             link.send(universe)
-            # The mode change sends the universe last sent (none yet: zeros)
-            # in full; the queued one follows.
-            assert wait_until(lambda: len(wire(device)) >= 34)
-            blocks = wire(device)[18:34]
-            assert [block[1] for block in blocks] == list(range(16))
-            assert b"".join(block[2:] for block in blocks) == universe
+            # The newest universe goes out in full, blocks 0-15 in order
+            # (after the zeros last sent, if the mode change came first).
+            def last_universe():
+                blocks = wire(device)[-16:]
+                return ([block[1] for block in blocks] == list(range(16))
+                        and b"".join(block[2:] for block in blocks) == universe)
+            assert wait_until(last_universe)
             with pytest.raises(ValueError, match="512 bytes, not 511"):
                 link.send(bytes(511))
 
@@ -144,14 +147,21 @@ class TestBuffers:
 
 
 class TestConfiguration:
-    def test_mode_set_returns_once_the_io_thread_took_it_up(self, device):
-        # A device that takes 50 ms per report: the mode report has started
-        # when the setter returns, without waiting here.
-        o.sim.set_write_behaviour(device, o.sim.WRITE_COMPLETE, 50_000)
+    def test_mode_set_waits_until_the_io_thread_takes_it_up(self, device):
+        # A configuration write that never completes holds the I/O thread's
+        # schedule for the link: the mode cannot be taken up, so the setter
+        # waits. The unplug fails that write; then the mode is taken up.
         with o.open(SERIAL, output=False) as link:
-            link.mode = 3
-            assert wire(device)[-1] == report(0x10, 0x03)
-            assert link.mode == 3
+            o.sim.set_write_behaviour(device, o.sim.WRITE_NEVER)
+            link.set_tx_config(1, 2, 3, 4, 5)
+            assert wait_until(lambda: o.sim.pending_transfers(device) == 2)  # the read and that write
+            setter = threading.Thread(target=setattr, args=(link, "mode", 3))
+            setter.start()
+            setter.join(0.2)
+            assert setter.is_alive()
+            o.sim.unplug(device)
+            setter.join(5)
+            assert not setter.is_alive() and link.mode == 3
             with pytest.raises(ValueError):
                 link.mode = 258  # would silently be mode 2
 
