@@ -69,6 +69,11 @@ if grep -q '^E: ' "$lintian_log"; then
   exit 1
 fi
 
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIPPED: packages: installing into a Debian 12 root (debootstrap, chroot) needs root"
+  exit 0
+fi
+
 step "packages: clean Debian 12 root"
 if [ ! -f "$root/.ombrix-root-ready" ]; then
   # The mirror apt is configured with; debootstrap takes one to two minutes
