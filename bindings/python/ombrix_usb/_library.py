@@ -108,12 +108,12 @@ class Library:
     def __init__(self, path: str, handle: Any) -> None:
         self.path = path
         self.handle = handle
-        self._declare(_API, required=True)
+        self._declare(_API)
         self.simulated = hasattr(handle, "OmbrixSimReset")
         if self.simulated:
-            self._declare(_SIM_API, required=True)
+            self._declare(_SIM_API)
 
-    def _declare(self, table: Dict[str, Tuple[Any, Sequence[Any]]], required: bool) -> None:
+    def _declare(self, table: Dict[str, Tuple[Any, Sequence[Any]]]) -> None:
         for name, (restype, argtypes) in table.items():
             try:
                 function = getattr(self.handle, name)
@@ -139,9 +139,10 @@ class Library:
         return self.serial_list(self.GetAllOpenedInterfaces)
 
     def __getattr__(self, name: str) -> Any:
-        # Only reached for names _declare did not set: sim functions on the
-        # real library.
-        raise OmbrixError(f"{self.path} has no function {name}")
+        # Only reached for names _declare did not set: the simulator's
+        # functions on the real library. An AttributeError keeps hasattr()
+        # and copy working.
+        raise AttributeError(f"{self.path} has no function {name}")
 
 
 def file_name(simulated: bool) -> str:
