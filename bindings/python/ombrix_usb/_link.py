@@ -1,5 +1,6 @@
 """Links: an open connection to one interface and the buffers it shares
 with the library."""
+import atexit
 import ctypes
 import weakref
 from typing import Any, Callable, Dict, List, NamedTuple, Optional
@@ -84,6 +85,14 @@ def _close(state: _LinkState) -> None:
 def _close_deferred() -> None:
     while _deferred:
         _close(_deferred.pop())
+
+
+@atexit.register
+def _close_deferred_at_exit() -> None:
+    # Finalizers of Link objects still alive run before this (they were
+    # registered later); what is left are links dropped on a library thread.
+    with _callbacks.registration_lock:
+        _close_deferred()
 
 
 def _finalize(state: _LinkState) -> None:

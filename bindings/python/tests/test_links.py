@@ -1,8 +1,12 @@
 """Links: lifetime, the shared buffers, output, mode and configuration as
 they show on the simulated wire."""
 import gc
+import os
+import subprocess
+import sys
 import threading
 import weakref
+from pathlib import Path
 
 import pytest
 
@@ -63,6 +67,29 @@ class TestLifetime:
             with pytest.raises(o.OmbrixError, match="already open"):
                 o.open(SERIAL.encode())
             assert not link.closed and o.sim.open_handles(device) == 1
+
+    def test_links_left_open_are_closed_at_exit(self):
+        # The check is registered before the package, so it runs after the
+        # package's own exit handlers.
+        code = """if True:
+            import atexit
+            def check():
+                import ombrix_usb as o
+                print(o.sim.open_handles(1), o.sim.writes(1)[-1].data[:2].hex(), o.sim.library_threads())
+            atexit.register(check)
+            import ombrix_usb as o
+            o.sim.add("EXIT000000000001")
+            link = o.open("EXIT000000000001")
+            link.on_input_block = print
+            o.on_input_change = print
+            link.mode = 2
+        """
+        env = dict(os.environ, OMBRIX_USB_LIBRARY=o.library_path(),
+                   PYTHONPATH=str(Path(o.__file__).resolve().parents[1]))
+        result = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
+                                text=True, timeout=60)
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.split() == ["0", "0010", "0"]
 
     def test_dropped_link_closes_and_frees_its_buffers(self, device):
         link = o.open(SERIAL)
