@@ -20,13 +20,13 @@ packages=(libombrix-usb0 libombrix-usb-sim0 libombrix-usb-dev ombrix-tools pytho
 
 step "packages: build with CPack"
 flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+quietly cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
   -DOMBRIX_BUILD_TESTS=OFF -DOMBRIX_PACKAGE_DEBIAN=ON \
   -DCMAKE_C_FLAGS="$(flags CFLAGS) $(flags CPPFLAGS)" -DCMAKE_CXX_FLAGS="$(flags CXXFLAGS) $(flags CPPFLAGS)" \
-  -DCMAKE_SHARED_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" >/dev/null
-cmake --build "$build" -j 2 >/dev/null
+  -DCMAKE_SHARED_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
+quietly cmake --build "$build" -j 2
 rm -rf "$debs"
-(cd "$build" && cpack -G DEB -B "$PWD/debs" >cpack.log 2>&1) || { cat "$build/cpack.log" >&2; exit 1; }
+quietly cpack -G DEB --config "$build/CPackConfig.cmake" -B "$PWD/$debs"
 
 deb_of() { ls "$debs/$1"_*.deb; }
 
@@ -70,7 +70,7 @@ if grep -q '^E: ' "$lintian_log"; then
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "SKIPPED: packages: installing into a Debian 12 root (debootstrap, chroot) needs root"
+  skipped "packages: installing into a Debian 12 root (debootstrap, chroot) needs root"
   exit 0
 fi
 
@@ -82,9 +82,8 @@ if [ ! -f "$root/.ombrix-root-ready" ]; then
     | grep -oE 'https?://[^ ]+' | head -n 1)"
   mirror="${mirror:-http://deb.debian.org/debian}"
   rm -rf "$root.partial"
-  echo "debootstrap bookworm from $mirror (log: $root.log)"
-  debootstrap --variant=minbase --include=python3,libudev1 bookworm "$root.partial" "$mirror" >"$root.log" 2>&1 \
-    || { tail -n 20 "$root.log" >&2; echo "packages: debootstrap failed" >&2; exit 1; }
+  echo "debootstrap bookworm from $mirror (about 1.5 min; kept in $root)"
+  quietly debootstrap --variant=minbase --include=python3,libudev1 bookworm "$root.partial" "$mirror"
   rm -rf "$root"
   mv "$root.partial" "$root"
   touch "$root/.ombrix-root-ready"
@@ -98,7 +97,7 @@ mkdir -p "$root/tmp/ombrix-debs"
 cp "$debs"/*.deb "$root/tmp/ombrix-debs/"
 
 step "packages: dpkg -i in the root"
-in_root sh -c 'dpkg -i /tmp/ombrix-debs/*.deb' >"$build/dpkg.log" 2>&1 || { cat "$build/dpkg.log" >&2; exit 1; }
+quietly in_root sh -c 'dpkg -i /tmp/ombrix-debs/*.deb'
 for package in "${packages[@]}"; do
   in_root dpkg-query -W -f='${Status}\n' "$package" | grep -qx 'install ok installed' \
     || { echo "packages: $package is not installed" >&2; exit 1; }

@@ -21,9 +21,9 @@ export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}"
 run_suite() {
   local preset="$1" runtime="${2:-}"
   step "python: simulator library, $preset preset"
-  cmake --preset "$preset" >/dev/null
+  quietly cmake --preset "$preset"
   # The real library too: one test loads it to check the refusal of ombrix_usb.sim.
-  cmake --build --preset "$preset" -j 2 --target ombrix_usb_sim ombrix_usb >/dev/null
+  quietly cmake --build --preset "$preset" -j 2 --target ombrix_usb_sim ombrix_usb
   # The interpreter's own leaks are not ours: LeakSanitizer stays off.
   (cd bindings/python &&
     env ${runtime:+LD_PRELOAD="$runtime"} OMBRIX_USB_LIBRARY="$PWD/../../build/$preset/libombrix_usb_sim.so.0" \
