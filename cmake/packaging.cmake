@@ -15,7 +15,7 @@ if(WIN32)
   return()
 endif()
 
-set(OMBRIX_PACKAGE_MAINTAINER "Ombrix_USB developers <ombrix-usb@lists.ombrix.org>" CACHE STRING
+set(OMBRIX_PACKAGE_MAINTAINER "Ombrix_USB developers <ombrix-usb@example.org>" CACHE STRING
   "Maintainer field of the Debian packages")
 set(OMBRIX_PACKAGE_LICENSE "other" CACHE STRING "License field of the packages' copyright file")
 

@@ -78,8 +78,9 @@ step "packages: clean Debian 12 root"
 if [ ! -f "$root/.ombrix-root-ready" ]; then
   # The mirror apt is configured with; debootstrap takes one to two minutes
   # and the root is kept for later runs.
-  mirror="$(grep -rhoE '^(URIs:|deb) +https?://[^ ]+/debian/?( |$)' /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null \
-    | grep -oE 'https?://[^ ]+' | head -n 1)"
+  mirror="$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
+    awk '($1 == "URIs:" || $1 == "deb") { for (i = 2; i <= NF; i++) if ($i ~ /^https?:\/\/.*\/debian\/?$/) { print $i; exit } }' ||
+    true)"
   mirror="${mirror:-http://deb.debian.org/debian}"
   rm -rf "$root.partial"
   echo "debootstrap bookworm from $mirror (about 1.5 min; kept in $root)"
