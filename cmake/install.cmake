@@ -32,6 +32,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/ombrix_usb.h ${PROJECT_SOURCE_DIR}/i
 
 if(TARGET ombrix)
   install(TARGETS ombrix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+  # Compressed, as Debian wants manual pages; man reads them everywhere.
+  execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/man/ombrix.1
+    OUTPUT_FILE ${PROJECT_BINARY_DIR}/ombrix.1.gz)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/man/ombrix.1)
+  install(FILES ${PROJECT_BINARY_DIR}/ombrix.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 endif()
 
 # The pure-Python package, where the system's python3 finds it when the

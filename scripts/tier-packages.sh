@@ -47,7 +47,7 @@ expect_files libombrix-usb0 "$lib/libombrix_usb.so.0.1.0" usr/lib/udev/rules.d/7
 expect_files libombrix-usb-sim0 "$lib/libombrix_usb_sim.so.0.1.0"
 expect_files libombrix-usb-dev usr/include/ombrix_usb.h usr/include/ombrix_usb_sim.h "$lib/libombrix_usb.so" \
   "$lib/pkgconfig/ombrix_usb.pc" "$lib/cmake/OmbrixUSB/OmbrixUSBConfig.cmake"
-expect_files ombrix-tools usr/bin/ombrix
+expect_files ombrix-tools usr/bin/ombrix usr/share/man/man1/ombrix.1.gz
 expect_files python3-ombrix-usb usr/lib/python3/dist-packages/ombrix_usb/__init__.py \
   usr/lib/python3/dist-packages/ombrix_usb/py.typed
 for package in "${packages[@]}"; do
