@@ -30,7 +30,12 @@ run_suite() {
       "$python" -m pytest -p no:cacheprovider -q -rs tests)
 }
 
-step "python: type hints (mypy --strict)"
+step "python: version and type hints (mypy --strict)"
+# The package carries the project's version; a release bumps all three.
+version="$(sed -n 's/^project(OmbrixUSB VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+grep -qx "version = \"$version\"" bindings/python/pyproject.toml &&
+  grep -qx "__version__ = \"$version\"" bindings/python/ombrix_usb/__init__.py ||
+  { echo "python: the package's version is not the project's ($version)" >&2; exit 1; }
 (cd bindings/python && mypy --strict --no-incremental ombrix_usb)
 
 run_suite default
