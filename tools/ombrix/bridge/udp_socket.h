@@ -20,6 +20,11 @@ using Endpoint = asio::ip::udp::endpoint;
 // defaultPort. On failure error gets a sentence.
 bool ParseEndpoint(const std::string& text, int defaultPort, Endpoint* endpoint, std::string* error);
 
+// The options whose meaning differs between systems: multicast loopback
+// and the reporting of unreachable ports (udp_socket_posix.cpp,
+// udp_socket_win32.cpp).
+void ApplySystemOptions(asio::ip::udp::socket& socket, asio::error_code& failure);
+
 class UdpSocket {
  public:
   using Handler = std::function<void(const uint8_t* data, size_t size, const Endpoint& sender)>;
