@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "console.h"
+#include "console_win32.h"
 #include "session.h"
 
 namespace ombrix_tool {
@@ -31,6 +32,8 @@ std::function<void()> g_relayAction;
 // too). The system's own limit, 5 s for closing, still applies.
 constexpr DWORD kCloseGraceMillis = 10000;
 
+}  // namespace
+
 BOOL WINAPI OnConsoleControl(DWORD event) {
   g_stop.store(true);
   {
@@ -42,6 +45,8 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   }
   return TRUE;  // handled: the system's default would end the process at once
 }
+
+namespace {
 
 // The console mode before EnterTerminalSequences changed it; main thread.
 DWORD g_savedMode = 0;

@@ -24,11 +24,12 @@ foreach(variant "sim;--sim|list;Ombrix_USB_Sim.dll" "real;list;Ombrix_USB.dll")
 endforeach()
 
 # Name-based CIDs from the system's SHA-1 against the same vectors as
-# libuuid's on Linux.
+# libuuid's on Linux; the console's control events.
 if(OMBRIX_BUILD_TESTS)
   find_package(GTest REQUIRED)
   include(GoogleTest)
-  add_executable(windows_tool_test bridge/tests/host_identity_test.cpp)
+  add_executable(windows_tool_test bridge/tests/host_identity_test.cpp windows/console_control_test.cpp)
+  target_include_directories(windows_tool_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(windows_tool_test PRIVATE ombrix_bridge GTest::gtest_main)
   gtest_discover_tests(windows_tool_test TEST_PREFIX windows_tool. DISCOVERY_TIMEOUT 120
                        PROPERTIES TIMEOUT 120 LABELS windows-tool)
