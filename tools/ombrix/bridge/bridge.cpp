@@ -62,8 +62,11 @@ bool Bridge::Start(std::string* error) {
     InterfacePort* port = PortFor(mapping.serial);
     if (mapping.direction == Direction::kIn) {
       inputs_.push_back(std::make_unique<InputStream>(port, mapping.universe));
-      if (mapping.universe.protocol == Protocol::kSacn) sacnSender_->AddUniverse(mapping.universe.number, mapping.serial);
-      else artnetNode_->AddInput(mapping.universe.number, port);
+      if (mapping.universe.protocol == Protocol::kSacn) {
+        sacnReceiver_->IgnoreSource(sacnSender_->AddUniverse(mapping.universe.number, mapping.serial));
+      } else {
+        artnetNode_->AddInput(mapping.universe.number, port);
+      }
       continue;
     }
     OutputUniverse* output = nullptr;
