@@ -153,6 +153,7 @@ TEST_F(BridgeTest, ArtPollIsAnsweredWithThePortsOfTheNode) {
   EXPECT_EQ(reply->port, artnetPort_);
   EXPECT_EQ(reply->ip, (std::array<uint8_t, 4>{127, 0, 0, 1}));
   EXPECT_EQ(reply->shortName, "ombrix bridge");
+  EXPECT_EQ(reply->nodeReport.rfind("#0001 [0001] ", 0), 0u) << reply->nodeReport;
   EXPECT_EQ(reply->bindIndex, 1);
   EXPECT_EQ(reply->netSwitch, 1);
   EXPECT_EQ(reply->subSwitch, 2);
