@@ -82,7 +82,8 @@ void ArtnetNode::Merge(Output& output, TimePoint now) {
   uint8_t levels[kSlotCount];
   size_t sources = output.sources.Merge(levels, nullptr);
   output.output->sources = output.sources.SourceCount();
-  output.output->Apply(levels, sources, now);
+  std::string event = output.output->Apply(levels, sources, now);
+  if (!event.empty()) log_(event);
 }
 
 void ArtnetNode::Reply(const ArtPoll& poll, const Endpoint& poller) {

@@ -58,7 +58,8 @@ void SacnReceiver::Merge(Universe& universe, TimePoint now) {
   uint8_t levels[kSlotCount];
   size_t sources = universe.sources.Merge(levels, nullptr);
   universe.output->sources = universe.sources.SourceCount();
-  universe.output->Apply(levels, sources, now);
+  std::string event = universe.output->Apply(levels, sources, now);
+  if (!event.empty()) log_(event);
 }
 
 void SacnReceiver::Tick(TimePoint now) {
