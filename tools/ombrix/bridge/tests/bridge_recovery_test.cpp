@@ -41,6 +41,31 @@ TEST_F(BridgeTest, AnUnpluggedInterfaceIsReopenedWithItsModeAndLevels) {
   EXPECT_EQ(LastMode(1), 2);
 }
 
+TEST_F(BridgeTest, AnInterfaceFailingWhileItsInputStreamsResumesItsInput) {
+  BridgeConfig config;
+  Peer receiver;
+  config.mappings = {Map(2, Direction::kIn, "sacn:9")};
+  config.sacnTargets = {"127.0.0.1:" + std::to_string(receiver.port())};
+  StartBridge(config);
+  // A block a millisecond: the bridge is gathering wake-ups when the
+  // interface goes, and the library may see no transfer fail (a read that
+  // cannot start is not reported), so the bridge must notice by itself.
+  ASSERT_EQ(SimApi().OmbrixSimStreamInput(2, 1000), 1);
+  Levels levels{};
+  ASSERT_TRUE(ReceiveSacn(receiver, 9, &levels, nullptr));
+  ::OmbrixSimUnplug(2);
+  for (int i = 0; i < 300 && ::OmbrixSimOpenHandles(2) != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(::OmbrixSimOpenHandles(2), 0) << "the failed link was not closed";
+  while (!receiver.Receive(300).empty()) {
+  }
+  ::OmbrixSimReplug(2);
+  ASSERT_EQ(SimApi().OmbrixSimStreamInput(2, 1000), 1);
+  EXPECT_TRUE(ReceiveSacn(receiver, 9, &levels, nullptr, 4000)) << "input did not resume";
+  SimApi().OmbrixSimStreamInput(2, 0);
+}
+
 TEST_F(BridgeTest, AnInterfaceAbsentAtStartIsOpenedWhenItAppears) {
   ::OmbrixSimUnplug(2);
   BridgeConfig config;
