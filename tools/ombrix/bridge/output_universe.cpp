@@ -1,0 +1,38 @@
+#include "output_universe.h"
+
+#include <chrono>
+
+namespace ombrix_bridge {
+
+void OutputUniverse::Apply(const uint8_t levels[512], size_t sources, TimePoint now) {
+  if (sources > 0) {
+    fading_ = false;
+    std::copy(levels, levels + 512, look_.begin());
+    Write(levels);
+    return;
+  }
+  // Every source has gone: the look stays until the policy says otherwise.
+  if (loss_ == LossPolicy::kFade && !fading_) {
+    fading_ = true;
+    fadeStart_ = now;
+  }
+}
+
+void OutputUniverse::Tick(TimePoint now) {
+  if (!fading_) return;
+  double elapsed = std::chrono::duration<double>(now - fadeStart_).count();
+  double remaining = elapsed >= fadeSeconds_ ? 0.0 : 1.0 - elapsed / fadeSeconds_;
+  uint8_t levels[512];
+  for (int i = 0; i < 512; ++i) levels[i] = static_cast<uint8_t>(look_[i] * remaining + 0.5);
+  Write(levels);
+  if (remaining == 0.0) {
+    fading_ = false;
+    look_.fill(0);
+  }
+}
+
+void OutputUniverse::Write(const uint8_t levels[512]) {
+  for (InterfacePort* port : ports_) port->WriteOutput(levels);
+}
+
+}  // namespace ombrix_bridge
