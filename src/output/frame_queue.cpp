@@ -19,6 +19,9 @@ void QueueReset(Link& link) {
 }
 
 int QueuePushFrame(Link& link, const uint8_t* universe) {
+  // Two producers must not fill the same slot: one would publish a slot the
+  // other is still writing.
+  platform::LockGuard guard(link.producerLock);
   uint8_t write = link.queueWrite.load(std::memory_order_relaxed);  // own index
   uint8_t read = link.queueRead.load(std::memory_order_acquire);
   if (Advance(write) == read) return -1;  // one slot always stays free

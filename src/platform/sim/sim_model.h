@@ -82,6 +82,11 @@ SimState& State();
 SimDevice* FindDevice(int32_t id);
 uint64_t NowMicros();
 
+// When a write started at startMicros completes by itself under the
+// device's timed behaviour (COMPLETE: after its delay; FRAMED: at the next
+// tick of its frame clock). Needs a non-zero writeDelayMicros.
+uint64_t WriteDueMicros(const SimDevice& device, uint64_t startMicros);
+
 // Ends a transfer: stores its outcome and signals its event. Caller holds
 // SimLock() and has removed it from its device's pending list.
 void FinishTransfer(const Transfer& transfer, bool succeeded, uint32_t transferred);
