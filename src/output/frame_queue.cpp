@@ -60,7 +60,7 @@ bool PolledOutputStep(Link& link, int blocksPerPass) {
   for (int examined = 0; examined < blocksPerPass; ++examined) {
     int block = link.blockCursor;
     uint8_t current[kBlockBytes];
-    LoadSharedBytes(current, link.outputUniverse + block * kBlockBytes, kBlockBytes);
+    LoadSharedBlock<kBlockBytes>(current, link.outputUniverse + block * kBlockBytes);
     if (link.blockDirty[block] != 0 ||
         std::memcmp(current, link.sentShadow + block * kBlockBytes, kBlockBytes) != 0) {
       // blockCursor stays on the block: its completion records it.

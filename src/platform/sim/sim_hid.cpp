@@ -167,7 +167,7 @@ IoStart DeviceWrite(Device handle, const uint8_t* data, uint32_t length, Overlap
       }
       transfer.dueMicros = sim::WriteDueMicros(*device, now);
       device->pending.push_back(transfer);
-      sim::WakeClock();
+      sim::WakeClockFor(transfer.dueMicros);
       return IoStart::kPending;
   }
 }

@@ -109,6 +109,9 @@ void DeliverInput(SimDevice* device, const uint8_t* report, uint32_t length);
 // The device clock: completes delayed writes and streams input. Wake it
 // after adding timed work. Caller holds SimLock().
 void WakeClock();
+// The same for one piece of work due at dueMicros: wakes the clock only when
+// it would otherwise look later than that.
+void WakeClockFor(uint64_t dueMicros);
 
 }  // namespace ombrix::sim
 
