@@ -91,7 +91,7 @@ int RunDemo(const Api& api, const DemoOptions& options) {
                     std::cref(running));
 
   LiveView view(OutputIsTerminal() && !options.plain);
-  if (!view.enabled()) printf("ombrix demo: two simulated interfaces, writes complete 1 ms after they start\n");
+  if (!view.enabled()) printf("ombrix demo: two simulated interfaces, one report per 1 ms USB frame (framed writes)\n");
   uint64_t start = NowMicros();
   uint64_t end = options.seconds < 0 ? UINT64_MAX : start + static_cast<uint64_t>(options.seconds * 1e6);
   std::vector<std::string> figures;
