@@ -4,6 +4,7 @@
 // counts only on the I/O thread, which the program learns through the
 // input-block callback (it runs on that thread).
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>

@@ -1,5 +1,6 @@
 // The simulated interfaces' own behaviour, as the library meets it: the
 // framed write clock and input reports without any bytes.
+#include <chrono>
 #include <cstring>
 
 #include "sim_fixture.h"
@@ -68,9 +69,10 @@ TEST_F(SimBehaviourTest, FramedWriteIsPendingUntilItsTickAndZeroDelayCompletesAt
   uint64_t tick = (start / kFrame + 1) * kFrame;
   // Still outstanding unless its tick has passed by the time we look.
   int32_t pending = OmbrixSimPendingTransfers(device);
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  uint64_t lookedAt = static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
+  // The simulator's clock: the steady clock in microseconds.
+  uint64_t lookedAt = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                                std::chrono::steady_clock::now().time_since_epoch())
+                                                .count());
   if (lookedAt + 1000 < tick) {
     EXPECT_EQ(pending, 2);
   }
