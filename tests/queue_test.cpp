@@ -119,7 +119,7 @@ TEST(FrameQueueTest, ConcurrentProducersHandOverWholeFramesInTheirOrder) {
   Link link;
   QueueReset(link);
   constexpr int kProducers = 3;
-  constexpr int kFrames = 3000;
+  constexpr int kFrames = 1000;
   std::atomic<bool> stop{false};
   std::vector<std::unique_ptr<TestThread>> producers;
   for (int producer = 0; producer < kProducers; ++producer) {
