@@ -82,7 +82,7 @@ void Figure(const std::string& name, double value, const std::string& unit, doub
     printf(" ratio %.3f", ratio);
     if (target > 0) {
       bool met = lowerIsBetter ? ratio <= target : ratio >= target;
-      printf(" (target %s %.2f: %s)", lowerIsBetter ? "<=" : ">=", target, met ? "met" : "MISSED");
+      printf(" (target %s %.3f: %s)", lowerIsBetter ? "<=" : ">=", target, met ? "met" : "MISSED");
     }
   }
   printf("\n");
