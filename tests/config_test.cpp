@@ -390,7 +390,7 @@ TEST_F(ConfigTest, HammeredConfigNeverSendsAMixAndNeverLosesTheLast) {
   EXPECT_GE(commands, 2);
   Config c;
   ASSERT_EQ(ReadConfig(serial, c), 1);
-  EXPECT_EQ(c.p1, lastRequest.load());
+  EXPECT_EQ(c.p1, static_cast<uint16_t>(lastRequest.load()));  // parameters are 16 bits wide
 }
 
 // Readbacks arrive in a loop while an application thread reads the cache:
