@@ -1,5 +1,7 @@
 // Output figures: polled reports/s, queue-mode universes/s and the latency
-// from a change in the output buffer to the start of the write carrying it.
+// from a change in the output buffer to the start of the write carrying it,
+// on framed devices; and on devices that complete a fixed delay after the
+// start, the hand-over from one write's completion to the next one's start.
 #include <atomic>
 #include <cstdio>
 #include <random>
@@ -22,23 +24,37 @@ std::vector<uint32_t> WritesDuring(const std::vector<std::unique_ptr<BenchLink>>
   return counts;
 }
 
+// Every channel changes every 500 us, so every block is always due and the
+// link is never short of work: what is measured is the link.
+class Churn {
+ public:
+  explicit Churn(const std::vector<std::unique_ptr<BenchLink>>& links)
+      : thread_([this, &links] {
+          for (uint8_t value = 1; running_.load(); ++value) {
+            for (auto& link : links) {
+              for (int channel = 0; channel < 512; ++channel) link->Store(channel, value);
+            }
+            SleepMicros(500);
+          }
+        }) {}
+  ~Churn() {
+    running_.store(false);
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> running_{true};
+  std::thread thread_;
+};
+
 void PolledReports(int count) {
   auto links = OpenLinks(count, true, 2);
-  // Every channel changes every 500 us, so every block is always due and
-  // the link is never short of work: what is measured is the link.
-  std::atomic<bool> running{true};
-  std::thread churn([&] {
-    for (uint8_t value = 1; running.load(); ++value) {
-      for (auto& link : links) {
-        for (int channel = 0; channel < 512; ++channel) link->Store(channel, value);
-      }
-      SleepMicros(500);
-    }
-  });
-  SleepMicros(200000);
-  std::vector<uint32_t> counts = WritesDuring(links, kWindowMicros);
-  running.store(false);
-  churn.join();
+  std::vector<uint32_t> counts;
+  {
+    Churn churn(links);
+    SleepMicros(200000);
+    counts = WritesDuring(links, kWindowMicros);
+  }
   double seconds = kWindowMicros / 1e6;
   double lowest = 1e9;
   double sum = 0;
@@ -47,8 +63,8 @@ void PolledReports(int count) {
     sum += c / seconds;
   }
   std::string what = "polled reports/s per link, " + std::to_string(count) + (count == 1 ? " link" : " links");
-  Figure(what + " (mean)", sum / count, "reports/s", kReportLimit, 0.98);
-  if (count > 1) Figure(what + " (lowest)", lowest, "reports/s", kReportLimit, 0.98);
+  Figure(what + " (mean)", sum / count, "reports/s", kReportLimit, 0.995);
+  if (count > 1) Figure(what + " (lowest)", lowest, "reports/s", kReportLimit, 0.995);
   CloseLinks();
 }
 
@@ -82,7 +98,7 @@ void QueueUniverses(int count) {
   running.store(false);
   submit.join();
   Figure("queue-mode universes/s per link, " + std::to_string(count) + (count == 1 ? " link" : " links"), sum / count,
-         "univ/s", kUniverseLimit, 0.85);
+         "univ/s", kUniverseLimit, 0.88);
   CloseLinks();
 }
 
@@ -94,16 +110,21 @@ struct Change {
 };
 
 // Finds the first write of the changed block, started after the change,
-// that carries the new value.
+// that carries the new value. *cursor is the first write that started
+// after the previous change: changes are made one after another, so it only
+// moves forward, while the writes that carry them may go out in another
+// order (after a stall, a burst of blocks goes out in block order).
 bool WireLatency(const BenchLink& link, const Change& change, uint32_t* cursor, double* millis) {
   uint32_t count = OmbrixSimWriteCount(link.device);
   uint8_t report[64];
+  uint64_t start = 0;
+  while (*cursor < count && OmbrixSimGetWrite(link.device, *cursor, nullptr, 0, &start) != 0 &&
+         start < change.atMicros) {
+    ++*cursor;
+  }
   for (uint32_t w = *cursor; w < count; ++w) {
-    uint64_t start = 0;
     if (OmbrixSimGetWrite(link.device, w, report, sizeof(report), &start) != 34) continue;
-    if (start < change.atMicros || report[1] != change.channel / 32) continue;
-    if (report[2 + change.channel % 32] != change.value) continue;
-    *cursor = w;
+    if (report[1] != change.channel / 32 || report[2 + change.channel % 32] != change.value) continue;
     *millis = (start - change.atMicros) / 1000.0;
     return true;
   }
@@ -149,15 +170,65 @@ void ChangeLatency(int count) {
   CloseLinks();
 }
 
+// On devices that complete each write 1000 us after its start, every
+// report costs that plus the host's hand-over: the time from the write's
+// completion (its due time on the device clock) to the start of the next
+// write of the link, which takes the device clock's and the I/O thread's
+// wake-ups. A figure to watch, not a goal: on some virtual machines one
+// wake-up alone takes 50-80 us.
+void HandOver(int count) {
+  auto links = OpenLinks(count, true, 2, OMBRIX_SIM_WRITE_COMPLETE);
+  std::vector<uint32_t> start;
+  std::vector<uint32_t> end;
+  {
+    Churn churn(links);
+    SleepMicros(200000);
+    for (auto& link : links) start.push_back(OmbrixSimWriteCount(link->device));
+    SleepMicros(kWindowMicros);
+    for (auto& link : links) end.push_back(OmbrixSimWriteCount(link->device));
+  }
+  std::vector<double> gaps;
+  for (size_t i = 0; i < links.size(); ++i) {
+    uint64_t previous = 0;
+    for (uint32_t w = start[i]; w < end[i]; ++w) {
+      uint64_t begun = 0;
+      if (OmbrixSimGetWrite(links[i]->device, w, nullptr, 0, &begun) == 0) continue;
+      if (previous != 0) gaps.push_back(static_cast<double>(begun - previous - kFrameMicros));
+      previous = begun;
+    }
+  }
+  double median = 0;
+  double p99 = 0;
+  Percentiles(gaps, &median, &p99);
+  double reports = 0;
+  for (size_t i = 0; i < links.size(); ++i) reports += (end[i] - start[i]) / (kWindowMicros / 1e6);
+  std::string links_text = std::to_string(count) + (count == 1 ? " link" : " links");
+  Figure("hand-over median, " + links_text, median, "us");
+  Figure("hand-over p99, " + links_text, p99, "us");
+  Figure("polled reports/s per link at that hand-over, " + links_text, reports / count, "reports/s", kReportLimit);
+  CloseLinks();
+}
+
 }  // namespace
 
-void RunOutputBenchmarks() {
-  Section("Polled output (writes complete 1000 us after they start; limit 1000 reports/s per link)");
-  for (int count : {1, 8, 32}) PolledReports(count);
-  Section("Queue-mode output (limit 62.5 universes/s per link)");
-  for (int count : {1, 8}) QueueUniverses(count);
-  Section("Change-to-wire latency (ratio to the target: median 1.5 ms, p99 3 ms)");
-  for (int count : {1, 32}) ChangeLatency(count);
+void RunOutputBenchmarks(const std::string& only) {
+  if (only.empty() || only == "polled") {
+    Section("Polled output (framed devices: a write completes at the next 1 ms frame boundary;"
+            " limit 1000 reports/s per link)");
+    for (int count : {1, 8, 32}) PolledReports(count);
+  }
+  if (only.empty() || only == "queue") {
+    Section("Queue-mode output, framed (limit 62.5 universes/s per link)");
+    for (int count : {1, 8}) QueueUniverses(count);
+  }
+  if (only.empty() || only == "latency") {
+    Section("Change-to-wire latency, framed (ratio to the target: median 1.5 ms, p99 3 ms)");
+    for (int count : {1, 32}) ChangeLatency(count);
+  }
+  if (only.empty() || only == "handover") {
+    Section("Hand-over (devices completing 1000 us after the start: the host's time per report on top)");
+    for (int count : {1, 32}) HandOver(count);
+  }
 }
 
 }  // namespace ombrix_bench

@@ -10,8 +10,11 @@
 
 namespace ombrix_bench {
 
-std::vector<std::unique_ptr<BenchLink>> OpenLinks(int count, bool polled, int mode) {
-  OmbrixSimReset();
+std::vector<std::unique_ptr<BenchLink>> OpenLinks(int count, bool polled, int mode, int32_t writeBehaviour) {
+  if (OmbrixSimReset() != 1) {
+    fprintf(stderr, "bench: the simulator could not be reset (a handle or transfer is left)\n");
+    exit(1);
+  }
   std::vector<std::unique_ptr<BenchLink>> links;
   for (int i = 0; i < count; ++i) {
     auto link = std::make_unique<BenchLink>();
@@ -23,7 +26,7 @@ std::vector<std::unique_ptr<BenchLink>> OpenLinks(int count, bool polled, int mo
       units[c] = link->serial[c];
     }
     link->device = OmbrixSimAddDevice(0x16D0, 0x0830, 0x0106, units, 16);
-    OmbrixSimSetWriteBehaviour(link->device, OMBRIX_SIM_WRITE_COMPLETE, 1000);
+    OmbrixSimSetWriteBehaviour(link->device, writeBehaviour, kFrameMicros);
     if (OpenLink(link->serial.data(), polled ? link->output : nullptr, link->input) != 1) {
       fprintf(stderr, "bench: could not open link %d\n", i + 1);
       exit(1);
@@ -65,6 +68,12 @@ uint64_t ThreadCpuNanos(long tid) {
 
 long CurrentTid() { return static_cast<long>(syscall(SYS_gettid)); }
 
+uint64_t ProcessCpuNanos() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
 void Figure(const std::string& name, double value, const std::string& unit, double limit, double target,
             bool lowerIsBetter) {
   printf("  %-52s %10.3f %-10s", name.c_str(), value, unit.c_str());
@@ -73,7 +82,7 @@ void Figure(const std::string& name, double value, const std::string& unit, doub
     printf(" ratio %.3f", ratio);
     if (target > 0) {
       bool met = lowerIsBetter ? ratio <= target : ratio >= target;
-      printf(" (target %s %.2f: %s)", lowerIsBetter ? "<=" : ">=", target, met ? "met" : "MISSED");
+      printf(" (target %s %.3f: %s)", lowerIsBetter ? "<=" : ">=", target, met ? "met" : "MISSED");
     }
   }
   printf("\n");

@@ -1,6 +1,7 @@
 // Scaffolding of the benchmarks: simulated links that behave like the
-// hardware (a write completes 1000 us after it starts), the clock, CPU time
-// of one thread, and the way figures are printed.
+// hardware (a full-speed interface served once per 1 ms USB frame: a write
+// completes at the next frame boundary), the clock, CPU time, and the way
+// figures are printed.
 #ifndef OMBRIX_BENCH_SUPPORT_H
 #define OMBRIX_BENCH_SUPPORT_H
 
@@ -29,10 +30,15 @@ struct BenchLink {
   void Store(int channel, uint8_t value) { __atomic_store_n(output + channel, value, __ATOMIC_RELAXED); }
 };
 
+constexpr uint32_t kFrameMicros = 1000;
+
 // Resets the simulator and opens count links in the given mode, polled
 // (with an output buffer) or queue-mode, and waits until the first output
-// has gone out, so that measurements start from a settled link.
-std::vector<std::unique_ptr<BenchLink>> OpenLinks(int count, bool polled, int mode);
+// has gone out, so that measurements start from a settled link. The
+// devices are framed (OMBRIX_SIM_WRITE_FRAMED, 1000 us) unless another
+// write behaviour is given; it always takes kFrameMicros.
+std::vector<std::unique_ptr<BenchLink>> OpenLinks(int count, bool polled, int mode,
+                                                  int32_t writeBehaviour = OMBRIX_SIM_WRITE_FRAMED);
 void CloseLinks();
 
 uint64_t NowMicros();
@@ -42,6 +48,8 @@ void SleepMicros(uint64_t micros);
 // thread is unknown); tid is the kernel's thread id.
 uint64_t ThreadCpuNanos(long tid);
 long CurrentTid();
+// CPU time of the whole process (every thread), in nanoseconds.
+uint64_t ProcessCpuNanos();
 
 // Prints "name: value unit", and when limit > 0 the ratio to it, and when
 // target > 0 whether the ratio meets it (higher is better unless

@@ -140,7 +140,11 @@ OMBRIX_API void OMBRIX_CALL GetAllOpenedInterfaces(uint8_t *serialList);
  * older ones; at most four wait, and a universe offered to a full queue is
  * discarded (the call still returns 1). Returns 0 when no link has the
  * serial, when the link polls an output buffer, or when universe is null.
- * The buffer may be reused as soon as the call returns. */
+ * The buffer may be reused as soon as the call returns.
+ * Any thread, also several at once for the same link: each universe is
+ * queued whole, so every frame sent is exactly one universe some caller
+ * passed. Calls for one link are serialised by a short lock held only for
+ * the 512-byte copy; a single sending thread never waits on it. */
 OMBRIX_API int32_t OMBRIX_CALL SendDmxUniverse(const uint8_t *serial, const uint8_t *universe);
 
 /* ---- Configuration ------------------------------------------------------ */

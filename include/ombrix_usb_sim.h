@@ -33,6 +33,8 @@ extern "C" {
 #define OMBRIX_SIM_WRITE_FAIL 2       /* complete with failure */
 #define OMBRIX_SIM_WRITE_ZERO_BYTES 3 /* complete successfully with 0 bytes */
 #define OMBRIX_SIM_WRITE_REFUSE 4     /* fail to start */
+#define OMBRIX_SIM_WRITE_FRAMED 5     /* complete with all bytes at the next tick of the
+                                         device's frame clock (see below) */
 
 /* Read behaviours (OmbrixSimSetReadBehaviour). */
 #define OMBRIX_SIM_READ_NORMAL 0 /* deliver injected and streamed input */
@@ -67,9 +69,19 @@ OMBRIX_API int32_t OMBRIX_CALL OmbrixSimSetFault(int32_t device, int32_t step, i
 OMBRIX_API int32_t OMBRIX_CALL OmbrixSimUnplug(int32_t device);
 OMBRIX_API int32_t OMBRIX_CALL OmbrixSimReplug(int32_t device);
 
-/* How the device treats writes from now on (OMBRIX_SIM_WRITE_*); delayMicros
- * applies to OMBRIX_SIM_WRITE_COMPLETE (1000 models a device that takes one
- * report per USB frame). */
+/* How the device treats writes from now on (OMBRIX_SIM_WRITE_*).
+ *
+ * delayMicros applies to OMBRIX_SIM_WRITE_COMPLETE, where a write completes
+ * that long after it started, and to OMBRIX_SIM_WRITE_FRAMED, where it is
+ * the period of the device's frame clock: the clock ticks whenever the
+ * simulator's clock (the steady clock of OmbrixSimGetWrite) reaches a whole
+ * multiple of delayMicros, and a write completes at the first tick after it
+ * started. With 1000 that is a full-speed interface served once per 1 ms USB
+ * frame: it takes at most one report per frame, and the time the host needs
+ * between a completion and its next write costs nothing as long as the write
+ * starts within the same frame. OMBRIX_SIM_WRITE_COMPLETE with 1000 instead
+ * adds that hand-over time to every report. A delay of 0 completes writes at
+ * once under either behaviour. */
 OMBRIX_API int32_t OMBRIX_CALL OmbrixSimSetWriteBehaviour(int32_t device, int32_t behaviour,
                                                           uint32_t delayMicros);
 

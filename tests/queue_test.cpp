@@ -1,7 +1,9 @@
 // The frame queue's ring rules and its hand-over between one producer and
 // the consumer, plus SendDmxUniverse's results.
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <memory>
 
 #include "output/frame_queue.h"
 #include "sim_fixture.h"
@@ -109,6 +111,50 @@ TEST(FrameQueueTest, ProducerAndConsumerHandOverWholeFrames) {
   EXPECT_EQ(taken, kFrames);  // the producer waits when full, so none is lost
 }
 
+// Several producers at once, each waiting while the ring is full: the
+// consumer takes every frame exactly once, whole, and each producer's
+// frames in the order it pushed them. Bounded in time: a broken ring that
+// loses frames ends the test with a failure instead of a hang.
+TEST(FrameQueueTest, ConcurrentProducersHandOverWholeFramesInTheirOrder) {
+  Link link;
+  QueueReset(link);
+  constexpr int kProducers = 3;
+  constexpr int kFrames = 1000;
+  std::atomic<bool> stop{false};
+  std::vector<std::unique_ptr<TestThread>> producers;
+  for (int producer = 0; producer < kProducers; ++producer) {
+    producers.push_back(std::make_unique<TestThread>([&link, &stop, producer] {
+      std::array<uint8_t, kUniverseBytes> universe;
+      for (int frame = 1; frame <= kFrames && !stop.load(); ++frame) {
+        universe.fill(static_cast<uint8_t>(frame));
+        universe[0] = static_cast<uint8_t>(producer);
+        universe[1] = static_cast<uint8_t>(frame >> 8);
+        while (!stop.load() && QueuePushFrame(link, universe.data()) != 1) {
+        }
+      }
+    }));
+  }
+  int last[kProducers] = {};
+  int taken = 0;
+  bool whole = true;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (whole && taken < kProducers * kFrames && std::chrono::steady_clock::now() < deadline) {
+    if (QueuePopFrame(link) != 1) continue;
+    int producer = link.sendFrame[0];
+    int frame = (link.sendFrame[1] << 8) | link.sendFrame[2];
+    for (int i = 3; i < kUniverseBytes; ++i) whole = whole && link.sendFrame[i] == link.sendFrame[2];
+    whole = whole && producer < kProducers && frame > last[producer];
+    if (whole) last[producer] = frame;
+    ++taken;
+  }
+  stop.store(true);
+  for (auto& producer : producers) producer->Join();
+  EXPECT_TRUE(whole) << "a torn, unknown or repeated frame after " << taken << " frames";
+  EXPECT_EQ(taken, kProducers * kFrames);
+  for (int producer = 0; producer < kProducers; ++producer) EXPECT_EQ(last[producer], kFrames);
+  EXPECT_EQ(QueuePopFrame(link), -1);
+}
+
 class SendUniverseTest : public SimTest {};
 
 TEST_F(SendUniverseTest, ResultsByLinkKind) {
@@ -128,6 +174,61 @@ TEST_F(SendUniverseTest, ResultsByLinkKind) {
   // a fifth is discarded and still reported as accepted.
   for (int i = 0; i < 4; ++i) EXPECT_EQ(SendDmxUniverse(queued.data(), universe.data()), 1);
   EXPECT_EQ(SendDmxUniverse(nullptr, universe.data()), 0);
+}
+
+// Several application threads feed one link at once. Every frame on the
+// wire must be exactly one universe that some thread sent: each universe
+// is uniform with a value of its own, so a torn slot or a frame mixed from
+// two pushes shows up as a frame with two values.
+TEST_F(SendUniverseTest, ConcurrentSendersPutOnlyWholeUniversesOnTheWire) {
+  int32_t device = AddFamilyDevice(0x0830, 0x0106, "QUEUED0000000001");
+  OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 0);
+  Serial serial = SerialOf("QUEUED0000000001");
+  ASSERT_EQ(OpenLink(serial.data(), nullptr, nullptr), 1);
+  ASSERT_EQ(SetInterfaceMode(serial.data(), 2), 1);
+  constexpr int kSenders = 4;
+  constexpr int kValuesPerSender = 60;  // values 1 to 240, one per sender and step
+  constexpr int kRounds = 40;
+  std::atomic<int> refused{0};
+  std::vector<std::unique_ptr<TestThread>> senders;
+  for (int sender = 0; sender < kSenders; ++sender) {
+    senders.push_back(std::make_unique<TestThread>([&, sender] {
+      for (int round = 0; round < kRounds; ++round) {
+        for (int step = 0; step < kValuesPerSender; ++step) {
+          auto universe = Universe(static_cast<uint8_t>(1 + sender * kValuesPerSender + step));
+          if (SendDmxUniverse(serial.data(), universe.data()) != 1) refused.fetch_add(1);
+        }
+      }
+    }));
+  }
+  for (auto& sender : senders) sender->Join();
+  EXPECT_EQ(refused.load(), 0);
+  // The last frame taken goes out in full; then the wire falls silent.
+  uint32_t settled = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    uint32_t count = OmbrixSimWriteCount(device);
+    bool quiet = count == settled;
+    settled = count;
+    ombrix::platform::SleepMillis(20);
+    return quiet;
+  }));
+  ASSERT_EQ(CloseLink(serial.data()), 1);
+
+  std::vector<Bytes> writes = Writes(device);
+  std::array<uint8_t, kUniverseBytes> frame{};
+  int nextBlock = 0;
+  int frames = 0;
+  for (const Bytes& write : writes) {
+    if (write.size() != 34 || write[1] > 15) continue;  // mode reports
+    ASSERT_EQ(write[1], nextBlock) << "a frame was cut short";
+    std::memcpy(frame.data() + nextBlock * kBlockBytes, write.data() + 2, kBlockBytes);
+    if (++nextBlock < kBlockCount) continue;
+    nextBlock = 0;
+    ++frames;
+    for (int i = 1; i < kUniverseBytes; ++i) ASSERT_EQ(frame[i], frame[0]) << "frame " << frames << " byte " << i;
+  }
+  EXPECT_EQ(nextBlock, 0);
+  EXPECT_GE(frames, 1);
 }
 
 }  // namespace

@@ -19,6 +19,9 @@ void QueueReset(Link& link) {
 }
 
 int QueuePushFrame(Link& link, const uint8_t* universe) {
+  // Two producers must not fill the same slot: one would publish a slot the
+  // other is still writing.
+  platform::LockGuard guard(link.producerLock);
   uint8_t write = link.queueWrite.load(std::memory_order_relaxed);  // own index
   uint8_t read = link.queueRead.load(std::memory_order_acquire);
   if (Advance(write) == read) return -1;  // one slot always stays free
@@ -57,7 +60,7 @@ bool PolledOutputStep(Link& link, int blocksPerPass) {
   for (int examined = 0; examined < blocksPerPass; ++examined) {
     int block = link.blockCursor;
     uint8_t current[kBlockBytes];
-    LoadSharedBytes(current, link.outputUniverse + block * kBlockBytes, kBlockBytes);
+    LoadSharedBlock<kBlockBytes>(current, link.outputUniverse + block * kBlockBytes);
     if (link.blockDirty[block] != 0 ||
         std::memcmp(current, link.sentShadow + block * kBlockBytes, kBlockBytes) != 0) {
       // blockCursor stays on the block: its completion records it.

@@ -15,8 +15,9 @@ namespace ombrix {
 
 // Empties the ring and marks no frame in transmission. Open path only.
 void QueueReset(Link& link);
-// Producer side: copies 512 bytes into the next slot, then publishes it.
-// Returns -1 (and changes nothing) when four frames already wait, else 1.
+// Producer side, any thread, several at once: under the link's producer
+// lock, copies 512 bytes into the next slot, then publishes it. Returns -1
+// (and changes nothing) when four frames already wait, else 1.
 int QueuePushFrame(Link& link, const uint8_t* universe);
 // Consumer side (I/O thread): copies the oldest frame into sendFrame, then
 // frees its slot. Returns -1 when the queue is empty, else 1.

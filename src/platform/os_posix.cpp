@@ -1,8 +1,9 @@
 // OS half of the platform contract over POSIX threads.
 //
 // Events share one mutex and one condition variable: a wait on several
-// events then needs no per-wait registration, and the library has few
-// waiters (the I/O thread, synchronous writers, the simulator's clock).
+// events then needs no per-wait registration beyond a count on each event,
+// and the library has few waiters (the I/O thread, synchronous writers, the
+// simulator's clock).
 #include <pthread.h>
 #include <time.h>
 #if defined(__linux__)
@@ -21,8 +22,14 @@
 
 namespace ombrix::platform {
 
+// signalled is stored under the hub's mutex when set (so that a waiter that
+// has checked it under the mutex cannot miss the wake-up) and read without
+// it by tests of the state: the I/O thread tests two events per link on
+// every pass. waiters counts the threads blocked on the event (guarded by
+// the hub's mutex); a set with none of them wakes nobody.
 struct EventObject {
-  bool signalled = true;
+  std::atomic<bool> signalled{true};
+  uint32_t waiters = 0;
 };
 
 namespace {
@@ -39,12 +46,18 @@ EventHub& Hub() {
 
 bool AnySignalled(const Event* events, uint32_t count, int* index) {
   for (uint32_t i = 0; i < count; ++i) {
-    if (events[i] != nullptr && events[i]->signalled) {
+    if (events[i] != nullptr && events[i]->signalled.load(std::memory_order_acquire)) {
       *index = static_cast<int>(i);
       return true;
     }
   }
   return false;
+}
+
+void CountWaiter(const Event* events, uint32_t count, int change) {
+  for (uint32_t i = 0; i < count; ++i) {
+    if (events[i] != nullptr) events[i]->waiters += static_cast<uint32_t>(change);
+  }
 }
 
 int WaitAnyUntil(const Event* events, uint32_t count, bool limited,
@@ -53,24 +66,26 @@ int WaitAnyUntil(const Event* events, uint32_t count, bool limited,
   EventHub& hub = Hub();
   std::unique_lock<std::mutex> lock(hub.mutex);
   int index = -1;
-  while (!AnySignalled(events, count, &index)) {
-    // A test of the state (time-out 0, or a deadline already passed) must
-    // not cost a system call: the I/O thread makes two per link and pass.
-    if (limited && std::chrono::steady_clock::now() >= deadline) return -1;
+  if (AnySignalled(events, count, &index)) return index;
+  if (limited && std::chrono::steady_clock::now() >= deadline) return -1;
+  CountWaiter(events, count, 1);
+  for (;;) {
     if (!limited) {
       hub.changed.wait(lock);
     } else if (hub.changed.wait_until(lock, deadline) == std::cv_status::timeout) {
-      if (!AnySignalled(events, count, &index)) return -1;
+      if (!AnySignalled(events, count, &index)) index = -1;
       break;
     }
+    if (AnySignalled(events, count, &index)) break;
   }
+  CountWaiter(events, count, -1);
   return index;
 }
 
 int WaitAnyMillis(const Event* events, uint32_t count, uint32_t timeoutMs) {
   if (timeoutMs == 0) {
+    // A test of the state costs neither a lock nor a system call.
     if (count == 0 || count > kMaxWaitEvents) return -2;
-    std::lock_guard<std::mutex> lock(Hub().mutex);
     int index = -1;
     return AnySignalled(events, count, &index) ? index : -1;
   }
@@ -84,17 +99,18 @@ Event EventCreate() { return new (std::nothrow) EventObject; }
 
 void EventSet(Event event) {
   EventHub& hub = Hub();
+  bool waited;
   {
     std::lock_guard<std::mutex> lock(hub.mutex);
-    event->signalled = true;
+    event->signalled.store(true, std::memory_order_release);
+    waited = event->waiters != 0;
   }
-  hub.changed.notify_all();
+  if (waited) hub.changed.notify_all();
 }
 
-void EventReset(Event event) {
-  std::lock_guard<std::mutex> lock(Hub().mutex);
-  event->signalled = false;
-}
+// A reset never wakes anyone, so it needs no lock: a waiter that reads the
+// event just before it sees it signalled, as it would have a moment earlier.
+void EventReset(Event event) { event->signalled.store(false, std::memory_order_release); }
 
 void EventClose(Event event) { delete event; }
 

@@ -117,10 +117,13 @@ struct Link {
   uint8_t* inputUniverse = nullptr;
   uint8_t* outputUniverse = nullptr;
 
-  // ---- Frame queue: one producer (SendDmxUniverse), one consumer (I/O) ------
-  // queueWrite is stored only by the producer, queueRead only by the
+  // ---- Frame queue: one producer at a time, one consumer (I/O thread) -------
+  // Producers (SendDmxUniverse on any application thread, the open path)
+  // push under producerLock, so to the consumer there is only ever one.
+  // queueWrite is stored only by the lock's holder, queueRead only by the
   // consumer; each is stored with release after its slot copy and loaded
-  // with acquire by the other side.
+  // with acquire by the other side. The consumer never takes the lock.
+  platform::RecursiveLock producerLock;
   std::atomic<uint8_t> queueWrite{0};
   std::atomic<uint8_t> queueRead{0};
   uint8_t queueSlots[kQueueSlots][kUniverseBytes] = {};

@@ -114,7 +114,7 @@ void DrawDemo(LiveView& view, DemoLink* links, const std::vector<LinkFigures>& f
 std::vector<LinkFigures> ShowDemo(const Api& api, DemoLink* links, StepHistory& history,
                                   const DemoOptions& options) {
   LiveView view(OutputIsTerminal() && !options.plain);
-  if (!view.enabled()) printf("ombrix demo: two simulated interfaces, writes complete 1 ms after they start\n");
+  if (!view.enabled()) printf("ombrix demo: two simulated interfaces, one report per 1 ms USB frame (framed writes)\n");
   uint64_t start = NowMicros();
   uint64_t end = options.seconds < 0 ? UINT64_MAX : start + static_cast<uint64_t>(options.seconds * 1e6);
   std::vector<LinkFigures> figures;

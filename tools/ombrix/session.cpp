@@ -35,7 +35,7 @@ void AddSimulatedInterfaces(const Api& api, int count) {
     for (size_t i = 0; i < serial.size(); ++i) units[i] = serial[i];
     const SimKind& kind = kSimKinds[(number - 1) % 4];
     int32_t device = api.OmbrixSimAddDevice(0x16D0, kind.productId, kind.release, units, 16);
-    api.OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 1000);
+    api.OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_FRAMED, 1000);
   }
 }
 

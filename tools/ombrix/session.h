@@ -26,8 +26,8 @@ struct GlobalOptions {
 };
 
 // The simulated interfaces: serials SIM0000000000001 and up, types mixed in
-// turn, each taking one report per USB frame (writes complete after
-// 1000 us) like the hardware.
+// turn, each taking one report per USB frame like the hardware (framed
+// writes: each completes at the next 1 ms frame boundary).
 void AddSimulatedInterfaces(const Api& api, int count);
 Serial SimulatedSerial(int number);
 // The simulated interface sends one heartbeat report.

@@ -14,6 +14,11 @@ namespace {
 // Guarded by SimLock().
 platform::Thread g_clockThread = nullptr;
 platform::Event g_clockWake = nullptr;
+// When the clock will look at its work next by itself (UINT64_MAX: not
+// before it is woken). Work due no earlier needs no wake-up: with many
+// framed devices every write of a frame is due at the same tick, and one
+// wake-up per write would cost the host a thread switch for each.
+uint64_t g_plannedMicros = 0;
 
 // A stream that fell this far behind (a stalled host) restarts from now
 // instead of sending a burst.
@@ -83,6 +88,7 @@ void ClockMain(void*) {
     uint64_t next = 0;
     bool due = NextDue(&next);
     platform::EventReset(g_clockWake);
+    g_plannedMicros = due ? next : UINT64_MAX;
     lock.Leave();
     uint64_t now = NowMicros();
     if (!due) {
@@ -102,7 +108,13 @@ void WakeClock() {
     g_clockThread = platform::ThreadStart(ClockMain, nullptr, nullptr);
     return;
   }
+  g_plannedMicros = 0;
   platform::EventSet(g_clockWake);
+}
+
+void WakeClockFor(uint64_t dueMicros) {
+  if (g_clockThread != nullptr && dueMicros >= g_plannedMicros) return;
+  WakeClock();
 }
 
 }  // namespace ombrix::sim

@@ -85,7 +85,7 @@ OMBRIX_API int32_t OMBRIX_CALL OmbrixSimReplug(int32_t id) {
 
 OMBRIX_API int32_t OMBRIX_CALL OmbrixSimSetWriteBehaviour(int32_t id, int32_t behaviour,
                                                           uint32_t delayMicros) {
-  if (behaviour < OMBRIX_SIM_WRITE_COMPLETE || behaviour > OMBRIX_SIM_WRITE_REFUSE) return 0;
+  if (behaviour < OMBRIX_SIM_WRITE_COMPLETE || behaviour > OMBRIX_SIM_WRITE_FRAMED) return 0;
   LockGuard guard(SimLock());
   SimDevice* device = FindDevice(id);
   if (device == nullptr) return 0;

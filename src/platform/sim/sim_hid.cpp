@@ -179,9 +179,9 @@ IoStart DeviceWrite(Device handle, const uint8_t* data, uint32_t length, Overlap
         sim::FinishTransfer(transfer, true, length);
         return IoStart::kCompleted;
       }
-      transfer.dueMicros = now + device->writeDelayMicros;
+      transfer.dueMicros = sim::WriteDueMicros(*device, now);
       device->pending.push_back(transfer);
-      sim::WakeClock();
+      sim::WakeClockFor(transfer.dueMicros);
       return IoStart::kPending;
   }
 }
@@ -198,7 +198,8 @@ IoStart DeviceRead(Device handle, uint8_t* buffer, uint32_t length, Overlapped* 
   if (!device->input.empty()) {
     const std::vector<uint8_t>& report = device->input.front();
     uint32_t copied = report.size() < length ? static_cast<uint32_t>(report.size()) : length;
-    std::memcpy(buffer, report.data(), copied);
+    // A zero-length report has no storage to copy from.
+    if (copied > 0) std::memcpy(buffer, report.data(), copied);
     device->input.pop_front();
     sim::FinishTransfer(transfer, true, copied);
     return IoStart::kCompleted;

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "ombrix_usb_sim.h"
+
 namespace ombrix::sim {
 
 platform::RecursiveLock& SimLock() {
@@ -27,6 +29,15 @@ uint64_t NowMicros() {
                                    .count());
 }
 
+uint64_t WriteDueMicros(const SimDevice& device, uint64_t startMicros) {
+  uint64_t period = device.writeDelayMicros;
+  if (device.writeBehaviour != OMBRIX_SIM_WRITE_FRAMED) return startMicros + period;
+  // The next tick strictly after the start: a write started on a tick
+  // waits for the following one, like a report handed over just too late
+  // for the frame that is beginning.
+  return (startMicros / period + 1) * period;
+}
+
 void FinishTransfer(const Transfer& transfer, bool succeeded, uint32_t transferred) {
   platform::Overlapped* overlapped = transfer.overlapped;
   overlapped->transferred.store(succeeded ? transferred : 0, std::memory_order_relaxed);
@@ -40,7 +51,8 @@ void DeliverInput(SimDevice* device, const uint8_t* report, uint32_t length) {
     if (transfer.isWrite) continue;
     device->pending.erase(device->pending.begin() + static_cast<std::ptrdiff_t>(i));
     uint32_t copied = length < transfer.length ? length : transfer.length;
-    std::memcpy(transfer.buffer, report, copied);
+    // A zero-length report may come with a null pointer.
+    if (copied > 0) std::memcpy(transfer.buffer, report, copied);
     FinishTransfer(transfer, true, copied);
     return;
   }

@@ -83,6 +83,11 @@ SimState& State();
 SimDevice* FindDevice(int32_t id);
 uint64_t NowMicros();
 
+// When a write started at startMicros completes by itself under the
+// device's timed behaviour (COMPLETE: after its delay; FRAMED: at the next
+// tick of its frame clock). Needs a non-zero writeDelayMicros.
+uint64_t WriteDueMicros(const SimDevice& device, uint64_t startMicros);
+
 // Ends a transfer: stores its outcome and signals its event. Caller holds
 // SimLock() and has removed it from its device's pending list.
 void FinishTransfer(const Transfer& transfer, bool succeeded, uint32_t transferred);
@@ -105,6 +110,9 @@ void DeliverInput(SimDevice* device, const uint8_t* report, uint32_t length);
 // The device clock: completes delayed writes and streams input. Wake it
 // after adding timed work. Caller holds SimLock().
 void WakeClock();
+// The same for one piece of work due at dueMicros: wakes the clock only when
+// it would otherwise look later than that.
+void WakeClockFor(uint64_t dueMicros);
 
 }  // namespace ombrix::sim
 

@@ -20,10 +20,9 @@ using Endpoint = asio::ip::udp::endpoint;
 // defaultPort. On failure error gets a sentence.
 bool ParseEndpoint(const std::string& text, int defaultPort, Endpoint* endpoint, std::string* error);
 
-// The options whose meaning differs between systems: multicast loopback
-// and the reporting of unreachable ports (udp_socket_posix.cpp,
-// udp_socket_win32.cpp).
-void ApplySystemOptions(asio::ip::udp::socket& socket, asio::error_code& failure);
+// A datagram that an unreachable port refused must not fail the socket's
+// next receive (udp_socket_posix.cpp, udp_socket_win32.cpp).
+void IgnorePortUnreachable(asio::ip::udp::socket& socket, asio::error_code& failure);
 
 class UdpSocket {
  public:

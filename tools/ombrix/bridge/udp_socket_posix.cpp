@@ -1,13 +1,9 @@
-#include <asio/ip/multicast.hpp>
-
 #include "udp_socket.h"
 
 namespace ombrix_bridge {
 
-// On POSIX systems the option acts on sending: our own multicast must not
-// come back to us as if another source sent it.
-void ApplySystemOptions(asio::ip::udp::socket& socket, asio::error_code& failure) {
-  socket.set_option(asio::ip::multicast::enable_loopback(false), failure);
-}
+// Linux and the BSDs report an unreachable port only to a connected UDP
+// socket, which the bridge's never are: nothing to turn off.
+void IgnorePortUnreachable(asio::ip::udp::socket&, asio::error_code& failure) { failure.clear(); }
 
 }  // namespace ombrix_bridge

@@ -5,16 +5,12 @@
 
 namespace ombrix_bridge {
 
-// Windows applies multicast loopback to receiving: turned off, it would keep
-// every sACN sender on this computer (a lighting program beside the bridge)
-// from reaching the bridge, so it stays on.
-//
-// Windows also reports a datagram that an unreachable port refused by
-// failing the socket's next receive (WSAECONNRESET). A target or poller
-// that went away must not disturb receiving from everyone else, so that
-// report is turned off; a system that does not know the request loses
-// nothing but the quiet.
-void ApplySystemOptions(asio::ip::udp::socket& socket, asio::error_code& failure) {
+// Windows reports a datagram that an unreachable port refused by failing
+// the socket's next receive (WSAECONNRESET), even on an unconnected socket.
+// A target or poller that went away must not disturb receiving from
+// everyone else, so that report is turned off; a system that does not know
+// the request loses nothing but the quiet.
+void IgnorePortUnreachable(asio::ip::udp::socket& socket, asio::error_code& failure) {
   failure.clear();
   BOOL report = FALSE;
   DWORD returned = 0;
