@@ -57,6 +57,10 @@ bool Bridge::Start(std::string* error) {
     *error = "sACN or Art-Net: " + *error;
     return false;
   }
+  if (!config_.http.empty()) {
+    page_ = std::make_unique<StatusPage>(api_, config_);
+    if (!page_->Start(error)) return false;
+  }
 
   for (const Mapping& mapping : config_.mappings) {
     InterfacePort* port = PortFor(mapping.serial);
@@ -82,6 +86,7 @@ bool Bridge::Start(std::string* error) {
           std::to_string(config_.artnetPort) + " (" + config_.bind + (multicast_ ? "" : ", unicast only") + "); " +
           std::to_string(ports_.size()) + " interface(s), " + std::to_string(outputs_.size()) +
           " universe(s) in, " + std::to_string(inputs_.size()) + " out");
+  if (page_) LogLine("status page on " + page_->Url());
   for (const auto& port : ports_) {
     std::string why;
     if (port->TryOpen(&why)) {
@@ -189,6 +194,7 @@ void Bridge::Tick() {
   sacnReceiver_->Tick(now);
   artnetNode_->Tick(now);
   SendInputs();
+  if (page_) page_->Update(outputs_, inputs_, ports_, *sacnReceiver_, *artnetNode_);
 }
 
 void Bridge::LookForInterfaces() {
@@ -214,6 +220,7 @@ void Bridge::SendDiscovery() { sacnSender_->SendDiscovery(); }
 void Bridge::Stop() {
   if (stopped_) return;
   stopped_ = true;
+  if (page_) page_->Stop();
   if (sacnSender_) sacnSender_->Terminate();
   for (const auto& port : ports_) port->Close();
   if (sacnSocket_) sacnSocket_->Close();
