@@ -115,6 +115,8 @@ void StatusServer::Routes() {
   asset("/", kPageHtml);
   asset("/page.js", kPageScript);
   asset("/page.css", kPageStyle);
+  // Browsers ask for an icon; an empty answer keeps their consoles quiet.
+  server_->Get("/favicon.ico", [](const httplib::Request&, httplib::Response& response) { response.status = 204; });
 
   server_->Get("/api/status", [this](const httplib::Request&, httplib::Response& response) {
     // Snapshots are made only while someone looks: the first request after
