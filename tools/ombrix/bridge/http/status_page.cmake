@@ -26,3 +26,7 @@ target_sources(ombrix_bridge PRIVATE
 target_include_directories(ombrix_bridge PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/bridge/http)
 target_compile_definitions(ombrix_bridge PRIVATE OMBRIX_VERSION="${PROJECT_VERSION}")
 target_link_libraries(ombrix_bridge PUBLIC PkgConfig::HTTPLIB nlohmann_json::nlohmann_json)
+
+if(OMBRIX_BUILD_TESTS)
+  include(bridge/http/tests/status_page_tests.cmake)
+endif()

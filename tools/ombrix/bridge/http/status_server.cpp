@@ -29,6 +29,22 @@ const httplib::Headers kSafetyHeaders = {
     {"Cache-Control", "no-store"},
 };
 
+// Connections take their send buffer from the listening socket. A fixed
+// one (which also turns off the kernel's growing it) bounds how far a
+// stream can fall behind a browser that stopped reading: once it is full,
+// the write time-out ends the stream within seconds, instead of megabytes
+// of old snapshots queueing first. Snapshots skipped meanwhile are never
+// sent: a stream always sends the newest one.
+constexpr int kSendBuffer = 256 * 1024;
+
+void ListeningSocketOptions(socket_t socket) {
+  int yes = 1;
+  // Reuse of an address in TIME_WAIT, so the bridge restarts at once; but
+  // not SO_REUSEPORT, so a second bridge on the same port fails clearly.
+  setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof(kSendBuffer));
+}
+
 // Hands httplib the server's own pool: httplib deletes the queue it is
 // given when it stops listening, while the pool must stay reachable for Stop.
 class PoolHandle : public httplib::TaskQueue {
@@ -84,6 +100,7 @@ bool StatusServer::Start(const std::string& where, std::string* error) {
   server_->set_read_timeout(3, 0);
   server_->set_write_timeout(3, 0);
   server_->set_default_headers(kSafetyHeaders);
+  server_->set_socket_options(ListeningSocketOptions);
   if (address_.find(':') != std::string::npos) server_->set_address_family(AF_INET6);
   Routes();
   port_ = port == 0 ? server_->bind_to_any_port(address_) : (server_->bind_to_port(address_, port) ? port : -1);
