@@ -1,5 +1,6 @@
 #include "artnet_node.h"
 
+#include <cstdio>
 #include <set>
 
 #include "sacn_identity.h"
@@ -81,7 +82,8 @@ void ArtnetNode::Merge(Output& output, TimePoint now) {
   uint8_t levels[kSlotCount];
   size_t sources = output.sources.Merge(levels, nullptr);
   output.output->sources = output.sources.SourceCount();
-  output.output->Apply(levels, sources, now);
+  std::string event = output.output->Apply(levels, sources, now);
+  if (!event.empty()) log_(event);
 }
 
 void ArtnetNode::Reply(const ArtPoll& poll, const Endpoint& poller) {
@@ -116,7 +118,12 @@ void ArtnetNode::Reply(const ArtPoll& poll, const Endpoint& poller) {
   node.port = static_cast<uint16_t>(port_);
   node.shortName = "ombrix bridge";
   node.longName = "ombrix bridge on " + HostName();
-  node.nodeReport = "#0001 [" + std::to_string(ports.size()) + "] ports mapped";
+  // "#code [count] text": code 0001 is "power on tests passed", count the
+  // replies sent so far, as controllers show it.
+  char report[64];
+  snprintf(report, sizeof(report), "#0001 [%04u] %zu port(s) mapped", static_cast<unsigned>(++replies_ % 10000),
+           ports.size());
+  node.nodeReport = report;
   // Art-Net answers go to port 6454 of the poller; a poller that polled from
   // another port (a tool on the same machine) gets its copy there as well.
   std::vector<Endpoint> destinations{Endpoint(poller.address(), static_cast<uint16_t>(port_))};

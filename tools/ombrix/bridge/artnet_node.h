@@ -68,6 +68,7 @@ class ArtnetNode {
   std::map<uint16_t, InterfacePort*> inputs_;
   std::map<uint16_t, uint8_t> sequences_;          // per input port-address, 1-255
   std::map<asio::ip::address, TimePoint> pollers_;  // controllers and when they last polled
+  uint32_t replies_ = 0;                             // polls answered, for the node report
   ombrix::protocols::DropCounters drops_;
 };
 

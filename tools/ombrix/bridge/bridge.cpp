@@ -2,6 +2,8 @@
 
 #include <asio/post.hpp>
 
+#include <algorithm>
+
 namespace ombrix_bridge {
 
 using Clock = ombrix::protocols::Clock;
@@ -66,8 +68,11 @@ bool Bridge::Start(std::string* error) {
     InterfacePort* port = PortFor(mapping.serial);
     if (mapping.direction == Direction::kIn) {
       inputs_.push_back(std::make_unique<InputStream>(port, mapping.universe));
-      if (mapping.universe.protocol == Protocol::kSacn) sacnSender_->AddUniverse(mapping.universe.number, mapping.serial);
-      else artnetNode_->AddInput(mapping.universe.number, port);
+      if (mapping.universe.protocol == Protocol::kSacn) {
+        sacnReceiver_->IgnoreSource(sacnSender_->AddUniverse(mapping.universe.number, mapping.serial));
+      } else {
+        artnetNode_->AddInput(mapping.universe.number, port);
+      }
       continue;
     }
     OutputUniverse* output = nullptr;
@@ -142,22 +147,31 @@ void Bridge::Wake() {
 
 void Bridge::OnWake() {
   if (stopped_) return;
+  ServiceWake();
   // A busy input line stores a block every millisecond on each interface:
   // wake-ups are gathered for a millisecond rather than taken one by one.
   // Until the hold-off ends wakePending_ stays set, so callbacks post
-  // nothing; clearing it before the last look means that no block is missed.
+  // nothing; clearing it before the last look means that no input block
+  // and no failure is missed.
   holdoffTimer_.expires_after(std::chrono::milliseconds(1));
   holdoffTimer_.async_wait([this](const asio::error_code& failure) {
     if (failure || stopped_) return;
     wakePending_.store(false);
-    ServiceInputs();
+    ServiceWake();
   });
+}
+
+void Bridge::ServiceWake() {
+  CloseFailedLinks();
+  ServiceInputs();
+}
+
+void Bridge::CloseFailedLinks() {
   for (const auto& port : ports_) {
     if (port->CloseIfFailed()) {
       LogLine(ombrix_tool::SerialText(port->serial()) + " failed; link closed, looking for it once a second");
     }
   }
-  ServiceInputs();
 }
 
 void Bridge::ServiceInputs() {
@@ -198,6 +212,16 @@ void Bridge::Tick() {
 }
 
 void Bridge::LookForInterfaces() {
+  CloseFailedLinks();
+  // The library reports a transfer that fails, but not one that cannot
+  // even start, so an interface unplugged between two transfers may never
+  // be reported: one that has left the device list counts as failed too.
+  std::vector<Serial> attached = ombrix_tool::ConnectedSerials(api_);
+  for (const auto& port : ports_) {
+    if (!port->connected() || std::find(attached.begin(), attached.end(), port->serial()) != attached.end()) continue;
+    port->Close();
+    LogLine(ombrix_tool::SerialText(port->serial()) + " is no longer attached; link closed, looking for it once a second");
+  }
   for (const auto& port : ports_) {
     if (port->connected()) continue;
     std::string why;

@@ -60,6 +60,8 @@ class Bridge {
  private:
   void Wake();  // any thread
   void OnWake();
+  void ServiceWake();
+  void CloseFailedLinks();
   void StartTimer(asio::steady_timer& timer, std::chrono::milliseconds period, void (Bridge::*step)());
   void Tick();
   void LookForInterfaces();
@@ -70,6 +72,8 @@ class Bridge {
   void Stop();
   InterfacePort* PortFor(const Serial& serial);
 
+  // Everything below belongs to the bridge thread (the one in Run) unless
+  // its comment says otherwise.
   const ombrix_tool::Api& api_;
   const BridgeConfig config_;
   const bool multicast_;

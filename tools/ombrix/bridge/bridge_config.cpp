@@ -101,6 +101,15 @@ bool CheckConfig(const BridgeConfig& config, std::string* error) {
       return false;
     }
   }
+  for (const auto& input : inputs) {
+    for (const auto& output : outputs) {
+      if (input.second == output.second) {
+        *error = UniverseText(input.second) + " is both sent (from " + ombrix_tool::SerialText(input.first) +
+                 ") and received (by " + ombrix_tool::SerialText(output.first) + "): the bridge would hear itself.";
+        return false;
+      }
+    }
+  }
   if (config.mode < 0 || config.mode > 255) {
     *error = "The mode " + std::to_string(config.mode) + " is out of range; modes are 0 to 255.";
     return false;

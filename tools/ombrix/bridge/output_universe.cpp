@@ -1,21 +1,27 @@
 #include "output_universe.h"
 
 #include <chrono>
+#include <cstdio>
 
 namespace ombrix_bridge {
 
-void OutputUniverse::Apply(const uint8_t levels[512], size_t sources, TimePoint now) {
-  if (sources > 0) {
+std::string OutputUniverse::Apply(const uint8_t levels[512], size_t sources, TimePoint now) {
+  bool wasDriven = driven_;
+  driven_ = sources > 0;
+  if (driven_) {
     fading_ = false;
     std::copy(levels, levels + 512, look_.begin());
     Write(levels);
-    return;
+    return wasDriven ? std::string() : UniverseText(universe_) + ": driven by the network";
   }
+  if (!wasDriven) return {};
   // Every source has gone: the look stays until the policy says otherwise.
-  if (loss_ == LossPolicy::kFade && !fading_) {
-    fading_ = true;
-    fadeStart_ = now;
-  }
+  if (loss_ == LossPolicy::kHold) return UniverseText(universe_) + ": every source gone; holding the last look";
+  fading_ = true;
+  fadeStart_ = now;
+  char seconds[32];
+  snprintf(seconds, sizeof(seconds), "%.1f", fadeSeconds_);
+  return UniverseText(universe_) + ": every source gone; fading to zero over " + seconds + " s";
 }
 
 void OutputUniverse::Tick(TimePoint now) {

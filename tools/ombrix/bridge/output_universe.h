@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "bridge_config.h"
@@ -29,8 +30,9 @@ class OutputUniverse {
   void AddPort(InterfacePort* port) { ports_.push_back(port); }
 
   // A new merge: levels of every slot and the number of sources driving
-  // any slot (0: all lost).
-  void Apply(const uint8_t levels[512], size_t sources, TimePoint now);
+  // any slot (0: all lost). Returns a sentence for the log when the
+  // universe lost its last source or got one back, else an empty string.
+  std::string Apply(const uint8_t levels[512], size_t sources, TimePoint now);
   // Moves a fade on; call every few tens of milliseconds.
   void Tick(TimePoint now);
 
@@ -55,6 +57,7 @@ class OutputUniverse {
   std::array<uint8_t, 512> look_{};  // the last merged levels with a source present
   std::array<uint8_t, 512> shown_{};
   bool fading_ = false;
+  bool driven_ = false;  // some source drove a slot at the last merge
   TimePoint fadeStart_{};
 };
 

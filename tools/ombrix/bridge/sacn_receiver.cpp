@@ -31,6 +31,7 @@ void SacnReceiver::OnDatagram(const uint8_t* data, size_t size, const Endpoint& 
   if (const DropKind* drop = std::get_if<DropKind>(&packet)) {
     drops_.Count(*drop);
   } else if (const SacnData* dmx = std::get_if<SacnData>(&packet)) {
+    if (own_.count(dmx->cid) != 0) return;
     auto found = universes_.find(dmx->universe);
     if (found == universes_.end()) {
       drops_.Count(DropKind::kNotConfigured);
@@ -57,7 +58,8 @@ void SacnReceiver::Merge(Universe& universe, TimePoint now) {
   uint8_t levels[kSlotCount];
   size_t sources = universe.sources.Merge(levels, nullptr);
   universe.output->sources = universe.sources.SourceCount();
-  universe.output->Apply(levels, sources, now);
+  std::string event = universe.output->Apply(levels, sources, now);
+  if (!event.empty()) log_(event);
 }
 
 void SacnReceiver::Tick(TimePoint now) {
@@ -66,8 +68,14 @@ void SacnReceiver::Tick(TimePoint now) {
     universe.sources.Expire(now);
     Merge(universe, now);
     universe.output->Tick(now);
-    // Synchronised sources send their sync packets to another universe's group.
-    for (const SacnSourceInfo& source : universe.sources.Sources()) {
+  }
+  // Synchronised sources send their sync packets to another universe's
+  // group; looking once a second is soon enough, as held data falls back
+  // to being applied at once after 2.5 s without sync.
+  if (now - lastSyncCheck_ < std::chrono::seconds(1)) return;
+  lastSyncCheck_ = now;
+  for (auto& entry : universes_) {
+    for (const SacnSourceInfo& source : entry.second->sources.Sources()) {
       if (source.syncAddress != 0) Join(source.syncAddress);
     }
   }

@@ -32,6 +32,8 @@ class SacnReceiver {
 
   // Adds a universe to receive (joining its group) and feed output.
   void AddUniverse(OutputUniverse* output);
+  // A CID of our own: its packets, looped back by multicast, are ignored.
+  void IgnoreSource(const ombrix::protocols::Cid& cid) { own_.insert(cid); }
   void OnDatagram(const uint8_t* data, size_t size, const Endpoint& sender, TimePoint now);
   // Time-outs, fades and the sync groups sources ask for; call every few
   // tens of milliseconds.
@@ -57,6 +59,8 @@ class SacnReceiver {
   Log log_;
   std::map<uint16_t, std::unique_ptr<Universe>> universes_;
   std::set<uint16_t> joined_;
+  std::set<ombrix::protocols::Cid> own_;
+  TimePoint lastSyncCheck_{};
   ombrix::protocols::DropCounters drops_;
 };
 

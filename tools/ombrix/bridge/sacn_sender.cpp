@@ -8,10 +8,11 @@ namespace ombrix_bridge {
 
 using namespace ombrix::protocols;
 
-void SacnSender::AddUniverse(uint16_t universe, const ombrix_tool::Serial& serial) {
+Cid SacnSender::AddUniverse(uint16_t universe, const ombrix_tool::Serial& serial) {
   Stream& stream = streams_[universe];
   stream.cid = MakeCid(host_, serial, universe);
   stream.name = SourceName(host_, serial);
+  return stream.cid;
 }
 
 void SacnSender::SendLevels(uint16_t universe, const std::array<uint8_t, 512>& levels) {

@@ -24,8 +24,9 @@ class SacnSender {
   SacnSender(UdpSocket* socket, std::vector<Endpoint> targets, bool multicast, int port, int priority)
       : socket_(socket), targets_(std::move(targets)), multicast_(multicast), port_(port), priority_(priority) {}
 
-  // A universe fed by the input of the interface with this serial.
-  void AddUniverse(uint16_t universe, const ombrix_tool::Serial& serial);
+  // A universe fed by the input of the interface with this serial; returns
+  // the CID it is sent under.
+  Cid AddUniverse(uint16_t universe, const ombrix_tool::Serial& serial);
   void SendLevels(uint16_t universe, const std::array<uint8_t, 512>& levels);
   // Universe discovery, to universe 64214.
   void SendDiscovery();

@@ -66,6 +66,12 @@ TEST(BridgeConfigTest, ChecksAcrossValues) {
     change(changed);
     EXPECT_FALSE(CheckConfig(changed, &error));
   }
+  Mapping echo = out;
+  echo.direction = Direction::kIn;
+  config.mappings.push_back(echo);
+  EXPECT_FALSE(CheckConfig(config, &error));
+  EXPECT_NE(error.find("the bridge would hear itself"), std::string::npos) << error;
+  config.mappings = {out};
   EXPECT_EQ(ModeFor(config, out.serial), 2);
   Mapping input = out;
   input.direction = Direction::kIn;

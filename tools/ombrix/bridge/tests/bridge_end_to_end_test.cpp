@@ -153,6 +153,7 @@ TEST_F(BridgeTest, ArtPollIsAnsweredWithThePortsOfTheNode) {
   EXPECT_EQ(reply->port, artnetPort_);
   EXPECT_EQ(reply->ip, (std::array<uint8_t, 4>{127, 0, 0, 1}));
   EXPECT_EQ(reply->shortName, "ombrix bridge");
+  EXPECT_EQ(reply->nodeReport.rfind("#0001 [0001] ", 0), 0u) << reply->nodeReport;
   EXPECT_EQ(reply->bindIndex, 1);
   EXPECT_EQ(reply->netSwitch, 1);
   EXPECT_EQ(reply->subSwitch, 2);
@@ -169,6 +170,7 @@ TEST_F(BridgeTest, InterfaceInputGoesOutAsSacnAndArtDmx) {
   config.mappings = {Map(2, Direction::kIn, "sacn:7"), Map(2, Direction::kIn, "artnet:0:0:7")};
   config.sacnTargets = {"127.0.0.1:" + std::to_string(receiver.port())};
   config.artnetTargets = {"127.0.0.1:" + std::to_string(controller.port())};
+  config.priority = 150;
   StartBridge(config);
   // The interface captures block 3 of a universe.
   uint8_t report[34] = {0, 0x03};
@@ -178,8 +180,10 @@ TEST_F(BridgeTest, InterfaceInputGoesOutAsSacnAndArtDmx) {
   bool found = false;
   for (int attempt = 0; attempt < 20 && !found; ++attempt) {
     bool terminated = true;
-    ASSERT_TRUE(ReceiveSacn(receiver, 7, &levels, &terminated));
+    uint8_t priority = 0;
+    ASSERT_TRUE(ReceiveSacn(receiver, 7, &levels, &terminated, 3000, &priority));
     EXPECT_FALSE(terminated);
+    EXPECT_EQ(priority, 150);
     found = levels[96] == 100 && levels[127] == 131;
   }
   EXPECT_TRUE(found) << "the captured block never went out as sACN";
@@ -198,11 +202,26 @@ TEST_F(BridgeTest, InterfaceInputGoesOutAsSacnAndArtDmx) {
 TEST_F(BridgeTest, WithLoopbackAUniverseComesBackOnAnother) {
   if (SimLoopback() == nullptr) GTEST_SKIP() << "the simulator library has no loopback yet";
   ASSERT_EQ(SimLoopback()(1, 1), 1);
+  ASSERT_EQ(SimLoopback()(2, 1), 1);
   BridgeConfig config;
-  Peer console, receiver;
-  config.mappings = {Map(1, Direction::kOut, "sacn:1"), Map(1, Direction::kIn, "sacn:2")};
+  Peer console, receiver, controller;
+  config.mappings = {Map(1, Direction::kOut, "sacn:1"), Map(1, Direction::kIn, "sacn:2"),
+                     Map(2, Direction::kOut, "artnet:0:0:1"), Map(2, Direction::kIn, "artnet:0:0:2")};
   config.sacnTargets = {"127.0.0.1:" + std::to_string(receiver.port())};
+  config.artnetTargets = {"127.0.0.1:" + std::to_string(controller.port())};
   StartBridge(config);
+  Levels art = Pattern(55);
+  console.SendTo(artnetPort_, MakeArtDmx(1, art, 1));
+  bool artSame = false;
+  for (int attempt = 0; attempt < 50 && !artSame; ++attempt) {
+    std::vector<uint8_t> datagram = controller.Receive(3000);
+    ArtnetPacket packet = ParseArtnet(datagram.data(), datagram.size());
+    const ArtDmx* dmx = std::get_if<ArtDmx>(&packet);
+    ASSERT_NE(dmx, nullptr);
+    EXPECT_EQ(dmx->portAddress, 2);
+    artSame = dmx->length == 512 && memcmp(dmx->data, art.data(), 512) == 0;
+  }
+  EXPECT_TRUE(artSame) << "ArtDmx 0:0:1 did not come back whole on 0:0:2";
   Levels sent = Pattern(17), received{};
   console.SendTo(sacnPort_, MakeSacnData(1, sent, 1));
   bool same = false;

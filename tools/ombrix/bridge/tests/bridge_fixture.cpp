@@ -160,7 +160,8 @@ int BridgeTest::LastMode(int32_t device) {
   return mode;
 }
 
-bool BridgeTest::ReceiveSacn(Peer& peer, uint16_t universe, Levels* levels, bool* terminated, int timeoutMillis) {
+bool BridgeTest::ReceiveSacn(Peer& peer, uint16_t universe, Levels* levels, bool* terminated, int timeoutMillis,
+                             uint8_t* priority) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMillis);
   while (std::chrono::steady_clock::now() < end) {
     std::vector<uint8_t> datagram = peer.Receive(50);
@@ -171,6 +172,7 @@ bool BridgeTest::ReceiveSacn(Peer& peer, uint16_t universe, Levels* levels, bool
     levels->fill(0);
     memcpy(levels->data(), data->slots, data->slotCount);
     if (terminated != nullptr) *terminated = data->streamTerminated;
+    if (priority != nullptr) *priority = data->priority;
     return true;
   }
   return false;

@@ -69,7 +69,8 @@ class BridgeTest : public ::testing::Test {
   // The last mode the device was sent, or -1.
   int LastMode(int32_t device);
   // Waits until an sACN data packet for universe arrives at peer; returns it.
-  bool ReceiveSacn(Peer& peer, uint16_t universe, Levels* levels, bool* terminated, int timeoutMillis = 3000);
+  bool ReceiveSacn(Peer& peer, uint16_t universe, Levels* levels, bool* terminated, int timeoutMillis = 3000,
+                   uint8_t* priority = nullptr);
 
   ombrix_tool::Serial Serial(int number) const { return ombrix_tool::SimulatedSerial(number); }
   static ombrix_bridge::Mapping Map(int device, ombrix_bridge::Direction direction, const std::string& universe);
