@@ -6,7 +6,8 @@
 // queue of accepted connections, at most kMaxStreams live pages at once (so
 // a worker is always left for the API), request bodies of at most 1 KiB,
 // short read, write and keep-alive time-outs, so a stalled browser holds
-// one worker for a few seconds at most and never the bridge thread.
+// one worker for a few seconds at most and never the bridge thread. On a
+// loopback address it answers only requests addressed to a loopback name.
 #ifndef OMBRIX_BRIDGE_HTTP_STATUS_SERVER_H
 #define OMBRIX_BRIDGE_HTTP_STATUS_SERVER_H
 
@@ -55,6 +56,7 @@ class StatusServer {
   std::unique_ptr<httplib::Server> server_;
   std::unique_ptr<WorkerPool> pool_;
   std::thread listener_;
+  // Set by Start before the server's threads run; read-only afterwards.
   std::string address_;
   int port_ = 0;
   std::atomic<int> streams_{0};  // live event streams, counted by the workers

@@ -201,6 +201,16 @@ TEST_F(StatusApiTest, NothingChangesTheBridgeAndRequestsAreBounded) {
     ASSERT_TRUE(asset) << path;
     EXPECT_EQ(asset->status, 200) << path;
   }
+  // Requests for another name (a rebound DNS name) get nothing.
+  httplib::Result rebound = client_->Get("/api/status", {{"Host", "attacker.example:80"}});
+  ASSERT_TRUE(rebound);
+  EXPECT_EQ(rebound->status, 403);
+  EXPECT_EQ(rebound->body.find("universes"), std::string::npos);
+  for (const char* host : {"localhost:1", "127.0.0.1", "[::1]:8080"}) {
+    httplib::Result named = client_->Get("/api/status", {{"Host", host}});
+    ASSERT_TRUE(named) << host;
+    EXPECT_EQ(named->status, 200) << host;
+  }
   httplib::Result missing = client_->Get("/../../etc/passwd");
   ASSERT_TRUE(missing);
   EXPECT_EQ(missing->status, 404);
