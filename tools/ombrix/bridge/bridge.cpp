@@ -244,9 +244,11 @@ void Bridge::SendDiscovery() { sacnSender_->SendDiscovery(); }
 void Bridge::Stop() {
   if (stopped_) return;
   stopped_ = true;
-  if (page_) page_->Stop();
   if (sacnSender_) sacnSender_->Terminate();
   for (const auto& port : ports_) port->Close();
+  // After the streams and links: a browser still connected may keep the
+  // page's threads a few seconds.
+  if (page_) page_->Stop();
   if (sacnSocket_) sacnSocket_->Close();
   if (artnetSocket_) artnetSocket_->Close();
   asio::error_code ignored;
