@@ -5,6 +5,7 @@
 // always comes out as one valid JSON string.
 #include "status_json.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -42,8 +43,15 @@ class Writer {
     out_ += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   }
   void Bool(bool value) { out_ += value ? "true" : "false"; }
-  void Integer(int64_t value) { out_ += std::to_string(value); }
-  void Unsigned(uint64_t value) { out_ += std::to_string(value); }
+  // Through a buffer on the stack: 32 768 of these per snapshot.
+  void Integer(int64_t value) {
+    char text[24];
+    out_.append(text, std::to_chars(text, text + sizeof(text), value).ptr);
+  }
+  void Unsigned(uint64_t value) {
+    char text[24];
+    out_.append(text, std::to_chars(text, text + sizeof(text), value).ptr);
+  }
   // Rates and ages to a tenth or a hundredth: enough for a display.
   void Decimal(double value, int digits) {
     char text[32];
