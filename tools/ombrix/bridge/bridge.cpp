@@ -3,6 +3,7 @@
 #include <asio/post.hpp>
 
 #include <algorithm>
+#include <vector>
 
 namespace ombrix_bridge {
 
@@ -90,7 +91,7 @@ bool Bridge::Start(std::string* error) {
   LogLine("listening for sACN on UDP port " + std::to_string(config_.sacnPort) + " and Art-Net on " +
           std::to_string(config_.artnetPort) + " (" + config_.bind + (multicast_ ? "" : ", unicast only") + "); " +
           std::to_string(ports_.size()) + " interface(s), " + std::to_string(outputs_.size()) +
-          " universe(s) in, " + std::to_string(inputs_.size()) + " out");
+          " universe(s) received, " + std::to_string(inputs_.size()) + " sent");
   if (page_) LogLine("status page on " + page_->Url());
   for (const auto& port : ports_) {
     std::string why;
@@ -170,6 +171,15 @@ void Bridge::CloseFailedLinks() {
   for (const auto& port : ports_) {
     if (port->CloseIfFailed()) {
       LogLine(ombrix_tool::SerialText(port->serial()) + " failed; link closed, looking for it once a second");
+      TerminateInputs(port.get());
+    }
+  }
+}
+
+void Bridge::TerminateInputs(InterfacePort* port) {
+  for (const auto& input : inputs_) {
+    if (input->port() == port && input->universe().protocol == Protocol::kSacn) {
+      sacnSender_->Terminate(input->universe().number);
     }
   }
 }
@@ -221,6 +231,7 @@ void Bridge::LookForInterfaces() {
     if (!port->connected() || std::find(attached.begin(), attached.end(), port->serial()) != attached.end()) continue;
     port->Close();
     LogLine(ombrix_tool::SerialText(port->serial()) + " is no longer attached; link closed, looking for it once a second");
+    TerminateInputs(port.get());
   }
   for (const auto& port : ports_) {
     if (port->connected()) continue;

@@ -62,6 +62,8 @@ class Bridge {
   void OnWake();
   void ServiceWake();
   void CloseFailedLinks();
+  // The sACN universes fed by a port that has gone are terminated.
+  void TerminateInputs(InterfacePort* port);
   void StartTimer(asio::steady_timer& timer, std::chrono::milliseconds period, void (Bridge::*step)());
   void Tick();
   void LookForInterfaces();

@@ -62,10 +62,14 @@ void SacnSender::SendDiscovery() {
 }
 
 void SacnSender::Terminate() {
-  for (auto& entry : streams_) {
-    if (!entry.second.sent) continue;
-    for (int i = 0; i < 3; ++i) SendData(entry.first, entry.second, true);
-  }
+  for (auto& entry : streams_) Terminate(entry.first);
+}
+
+void SacnSender::Terminate(uint16_t universe) {
+  auto found = streams_.find(universe);
+  if (found == streams_.end() || !found->second.sent) return;
+  for (int i = 0; i < 3; ++i) SendData(universe, found->second, true);
+  found->second.sent = false;
 }
 
 }  // namespace ombrix_bridge

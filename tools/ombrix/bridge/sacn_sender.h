@@ -32,6 +32,10 @@ class SacnSender {
   void SendDiscovery();
   // Three stream-terminated packets per universe that has sent data.
   void Terminate();
+  // The same for one universe (its interface has gone), so that receivers
+  // let go of it at once rather than after 2.5 s; it restarts with the
+  // next levels.
+  void Terminate(uint16_t universe);
 
  private:
   struct Stream {

@@ -40,6 +40,13 @@ bool UdpSocket::Open(const asio::ip::address& bind, int port, std::string* error
   asio::ip::udp protocol = bind.is_v6() ? asio::ip::udp::v6() : asio::ip::udp::v4();
   socket_.open(protocol, failure);
   if (!failure) socket_.set_option(asio::socket_base::reuse_address(true), failure);
+  // Room for bursts: a console sends all its universes at once, and a
+  // bridge thread kept off the CPU for a moment must not lose them. The
+  // kernel caps the size (net.core.rmem_max); asking for more is harmless.
+  if (!failure) {
+    asio::error_code ignored;
+    socket_.set_option(asio::socket_base::receive_buffer_size(4 << 20), ignored);
+  }
   if (!failure && bind.is_v4()) socket_.set_option(asio::socket_base::broadcast(true), failure);
   if (!failure && bind.is_v4() && !bind.is_unspecified()) {
     socket_.set_option(asio::ip::multicast::outbound_interface(bind.to_v4()), failure);

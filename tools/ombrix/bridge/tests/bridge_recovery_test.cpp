@@ -58,6 +58,14 @@ TEST_F(BridgeTest, AnInterfaceFailingWhileItsInputStreamsResumesItsInput) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_EQ(::OmbrixSimOpenHandles(2), 0) << "the failed link was not closed";
+  // Receivers are told at once that the source has gone.
+  int terminations = 0;
+  for (int i = 0; i < 200 && terminations < 3; ++i) {
+    bool terminated = false;
+    if (!ReceiveSacn(receiver, 9, &levels, &terminated, 500)) break;
+    terminations += terminated ? 1 : 0;
+  }
+  EXPECT_EQ(terminations, 3);
   while (!receiver.Receive(300).empty()) {
   }
   ::OmbrixSimReplug(2);
