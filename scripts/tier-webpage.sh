@@ -19,7 +19,7 @@ quietly cmake --build --preset default -j 2 --target ombrix
 
 step "status page: playwright-core from npm into build/npm-web"
 mkdir -p build/npm-web
-quietly npm install --prefix build/npm-web --no-audit --no-fund --loglevel=error playwright-core || {
+quietly npm install --prefix build/npm-web --no-audit --no-fund --loglevel=error playwright-core@1 || {
   echo "status page: npm install of playwright-core failed (is the npm registry reachable?)" >&2
   exit 1
 }
