@@ -24,6 +24,8 @@ namespace ombrix_bridge {
 
 constexpr std::chrono::seconds kPollerLifetime{10};
 
+struct SourceView;  // http/source_view.h
+
 class ArtnetNode {
  public:
   using Log = std::function<void(const std::string&)>;
@@ -42,6 +44,8 @@ class ArtnetNode {
 
   const ombrix::protocols::DropCounters& drops() const { return drops_; }
   size_t controllers() const { return pollers_.size(); }
+  // Sources and slot owners of every output port, for the status page.
+  void DescribeSources(TimePoint now, std::vector<SourceView>* views) const;
 
  private:
   struct Output {

@@ -34,3 +34,4 @@ target_include_directories(ombrix_bridge PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/brid
 target_compile_definitions(ombrix_bridge PUBLIC ASIO_STANDALONE ASIO_NO_DEPRECATED)
 target_link_libraries(ombrix_bridge PUBLIC ombrix_protocols ombrix_tool_core tomlplusplus::tomlplusplus
                                            ${OMBRIX_NAME_HASH_LIBS} Threads::Threads)
+include(bridge/http/status_page.cmake)

@@ -60,6 +60,10 @@ bool Bridge::Start(std::string* error) {
     *error = "sACN or Art-Net: " + *error;
     return false;
   }
+  if (!config_.http.empty()) {
+    page_ = std::make_unique<StatusPage>(api_, config_);
+    if (!page_->Start(error)) return false;
+  }
 
   for (const Mapping& mapping : config_.mappings) {
     InterfacePort* port = PortFor(mapping.serial);
@@ -88,6 +92,7 @@ bool Bridge::Start(std::string* error) {
           std::to_string(config_.artnetPort) + " (" + config_.bind + (multicast_ ? "" : ", unicast only") + "); " +
           std::to_string(ports_.size()) + " interface(s), " + std::to_string(outputs_.size()) +
           " universe(s) received, " + std::to_string(inputs_.size()) + " sent");
+  if (page_) LogLine("status page on " + page_->Url());
   for (const auto& port : ports_) {
     std::string why;
     if (port->TryOpen(&why)) {
@@ -213,6 +218,7 @@ void Bridge::Tick() {
   sacnReceiver_->Tick(now);
   artnetNode_->Tick(now);
   SendInputs();
+  if (page_) page_->Update(outputs_, inputs_, ports_, *sacnReceiver_, *artnetNode_);
 }
 
 void Bridge::LookForInterfaces() {
@@ -251,6 +257,9 @@ void Bridge::Stop() {
   stopped_ = true;
   if (sacnSender_) sacnSender_->Terminate();
   for (const auto& port : ports_) port->Close();
+  // After the streams and links: a browser still connected may keep the
+  // page's threads a few seconds.
+  if (page_) page_->Stop();
   if (sacnSocket_) sacnSocket_->Close();
   if (artnetSocket_) artnetSocket_->Close();
   asio::error_code ignored;

@@ -16,6 +16,7 @@
 #include "allow_list.h"
 #include "artnet_node.h"
 #include "bridge_config.h"
+#include "http/status_page.h"
 #include "input_stream.h"
 #include "interface_port.h"
 #include "output_universe.h"
@@ -53,6 +54,8 @@ class Bridge {
   const ombrix::protocols::DropCounters& ProtocolDrops(Protocol protocol) const;
   // Drops of one configured network universe; null when not configured.
   const ombrix::protocols::DropCounters* UniverseDrops(const NetworkUniverse& universe) const;
+  // The status page's TCP port once Start has returned; 0 without --http.
+  int HttpPort() const { return page_ ? page_->port() : 0; }
 
  private:
   void Wake();  // any thread
@@ -90,6 +93,7 @@ class Bridge {
   std::vector<std::unique_ptr<OutputUniverse>> outputs_;
   std::vector<std::unique_ptr<InputStream>> inputs_;
   StatusLine status_;
+  std::unique_ptr<StatusPage> page_;  // with --http
   TimePoint lastStatus_{};
   bool stopped_ = false;
   // Set by library threads when they post a wake-up, cleared by the bridge

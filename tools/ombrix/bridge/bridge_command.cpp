@@ -3,6 +3,7 @@
 #include "../commands.h"
 #include "../console.h"
 #include "bridge.h"
+#include "http/status_page.h"
 
 namespace ombrix_bridge {
 
@@ -25,6 +26,7 @@ CLI::App* AddBridgeCommand(CLI::App& app, BridgeOptions* options) {
       command->add_option("--loss", options->loss, "when every source is gone: hold (default) or fade")
           ->check(CLI::IsMember({"hold", "fade"})),
       command->add_option("--fade-seconds", config.fadeSeconds, "with --loss fade: from the last look to zero (default 3)"),
+      command->add_option("--http", config.http, "serve the read-only status page on [ADDRESS:]PORT (a bare port: 127.0.0.1)"),
   };
   command->add_flag("--unicast-only", options->unicastOnly,
                     "join no multicast group and send no multicast (targets and pollers only)");
@@ -50,6 +52,7 @@ int RunBridge(const ombrix_tool::Api& api, BridgeOptions& options) {
   if (given(7)) config.priority = cli.priority;
   if (given(8)) config.loss = options.loss == "fade" ? LossPolicy::kFade : LossPolicy::kHold;
   if (given(9)) config.fadeSeconds = cli.fadeSeconds;
+  if (given(10)) config.http = cli.http;
   for (auto [texts, direction] : {std::pair{&options.outs, Direction::kOut}, std::pair{&options.ins, Direction::kIn}}) {
     for (const std::string& text : *texts) {
       Mapping mapping;
@@ -57,7 +60,7 @@ int RunBridge(const ombrix_tool::Api& api, BridgeOptions& options) {
       config.mappings.push_back(mapping);
     }
   }
-  if (!CheckConfig(config, &error)) return ombrix_tool::FailUsage(error);
+  if (!CheckConfig(config, &error) || !CheckHttpAddress(config.http, &error)) return ombrix_tool::FailUsage(error);
 
   Bridge bridge(api, config, !options.unicastOnly);
   if (!bridge.Start(&error)) return ombrix_tool::Fail(error);

@@ -68,6 +68,7 @@ struct BridgeConfig {
   int priority = 100;                      // sACN priority of the universes we send
   LossPolicy loss = LossPolicy::kHold;
   double fadeSeconds = 3.0;  // with kFade: from the last look to zero in this long
+  std::string http;          // [ADDRESS:]PORT of the status page; empty: no page
 };
 
 // The mode the bridge sets on this interface.

@@ -111,7 +111,7 @@ bool ReadInterface(const toml::table& table, const std::string& path, BridgeConf
 bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* config, std::string* error) {
   if (!CheckKeys(root,
                  {"bind", "mode", "sacn_port", "artnet_port", "sacn_targets", "artnet_targets", "allow",
-                  "priority", "loss", "fade_seconds", "interface"},
+                  "priority", "loss", "fade_seconds", "interface", "http"},
                  path, error)) {
     return false;
   }
@@ -123,6 +123,7 @@ bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* con
             Read<int64_t>(root, "priority", path, &config->priority, error) &&
             Read<double>(root, "fade_seconds", path, &config->fadeSeconds, error) &&
             Read<std::string>(root, "loss", path, &loss, error) &&
+            Read<std::string>(root, "http", path, &config->http, error) &&
             ReadStrings(root, "sacn_targets", path, &config->sacnTargets, error) &&
             ReadStrings(root, "artnet_targets", path, &config->artnetTargets, error) &&
             ReadStrings(root, "allow", path, &config->allow, error);

@@ -96,9 +96,13 @@ void InterfacePort::Close() {
 }
 
 void InterfacePort::WriteOutput(const uint8_t levels[512]) {
+  uint32_t changed = 0;
   for (int i = 0; i < 512; ++i) {
-    if (output_.Load(i) != levels[i]) output_.Store(i, levels[i]);
+    if (output_.Load(i) == levels[i]) continue;
+    output_.Store(i, levels[i]);
+    changed |= 1u << (i / 32);
   }
+  blocksChanged_ += static_cast<uint64_t>(__builtin_popcount(changed));
 }
 
 uint16_t InterfacePort::TakeChangedInput() { return static_cast<uint16_t>(changedInput_.exchange(0)); }
@@ -109,6 +113,7 @@ void InterfacePort::ReadInput(uint8_t levels[512]) const {
 
 void InterfacePort::OnInputBlock(uint32_t block) {
   if (block >= 16) return;
+  inputBlocks_.fetch_add(1, std::memory_order_relaxed);
   if (changedInput_.fetch_or(1u << block) == 0) wake_();
 }
 

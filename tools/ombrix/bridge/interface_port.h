@@ -57,6 +57,10 @@ class InterfacePort {
   const Serial& serial() const { return serial_; }
   bool drivesOutput() const { return drivesOutput_; }
   bool readsInput() const { return readsInput_; }
+  // For the status page: 32-slot blocks changed in the output buffer (each
+  // one a DMX block report the library sends) and input blocks received.
+  uint64_t blocksChanged() const { return blocksChanged_; }
+  uint64_t inputBlocks() const { return inputBlocks_.load(std::memory_order_relaxed); }
 
   // Library callbacks; public so the callback table can reach them.
   void OnInputBlock(uint32_t block);
@@ -74,6 +78,8 @@ class InterfacePort {
   ombrix_tool::Universe output_;  // read by the I/O thread
   ombrix_tool::Universe input_;   // written by the I/O thread
   bool open_ = false;             // bridge thread only
+  uint64_t blocksChanged_ = 0;    // bridge thread only
+  std::atomic<uint64_t> inputBlocks_{0};  // counted by the I/O thread
 
   // Written by the I/O thread (fetch_or), taken by the bridge thread.
   std::atomic<uint32_t> changedInput_{0};

@@ -38,6 +38,7 @@ void OutputUniverse::Tick(TimePoint now) {
 }
 
 void OutputUniverse::Write(const uint8_t levels[512]) {
+  std::copy(levels, levels + 512, shown_.begin());
   for (InterfacePort* port : ports_) port->WriteOutput(levels);
 }
 

@@ -39,6 +39,8 @@ class OutputUniverse {
   const NetworkUniverse& universe() const { return universe_; }
   bool fading() const { return fading_; }
   const std::vector<InterfacePort*>& ports() const { return ports_; }
+  // The levels last written to the interfaces (for the status page).
+  const std::array<uint8_t, 512>& shown() const { return shown_; }
 
   // Counted by the receiver of the universe's protocol; read by the status line.
   uint64_t packets = 0;
@@ -53,6 +55,7 @@ class OutputUniverse {
   double fadeSeconds_;
   std::vector<InterfacePort*> ports_;
   std::array<uint8_t, 512> look_{};  // the last merged levels with a source present
+  std::array<uint8_t, 512> shown_{};
   bool fading_ = false;
   bool driven_ = false;  // some source drove a slot at the last merge
   TimePoint fadeStart_{};

@@ -21,6 +21,8 @@
 
 namespace ombrix_bridge {
 
+struct SourceView;  // http/source_view.h
+
 class SacnReceiver {
  public:
   using Log = std::function<void(const std::string&)>;
@@ -38,6 +40,8 @@ class SacnReceiver {
   void Tick(TimePoint now);
 
   const ombrix::protocols::DropCounters& drops() const { return drops_; }
+  // Sources and slot owners of every universe, for the status page.
+  void DescribeSources(TimePoint now, std::vector<SourceView>* views) const;
 
  private:
   struct Universe {

@@ -1,6 +1,6 @@
 # The tool cross-built for Windows with MinGW-w64.
 #
-# CLI11, Asio and toml++ are header-only and come from the build machine's
+# CLI11, Asio, toml++ and nlohmann's JSON are header-only and come from the build machine's
 # Debian packages, used as they stand. Their directory, /usr/include, must
 # not go on the include path as a whole: glibc's headers there would be
 # found before MinGW's and break the build. A directory of symbolic links
@@ -9,11 +9,11 @@ set(OMBRIX_HOST_INCLUDE /usr/include CACHE PATH
   "Where the build machine's header-only CLI11, Asio and toml++ are (for cross builds)")
 set(header_only_dir ${PROJECT_BINARY_DIR}/header-only-include)
 file(MAKE_DIRECTORY ${header_only_dir})
-foreach(entry CLI asio asio.hpp toml++)
+foreach(entry CLI asio asio.hpp toml++ nlohmann)
   if(NOT EXISTS ${OMBRIX_HOST_INCLUDE}/${entry})
     # The DLLs still build; only the tool needs these.
     message(STATUS "ombrix.exe is not built: ${OMBRIX_HOST_INCLUDE}/${entry} is missing "
-                   "(install libcli11-dev, libasio-dev and libtomlplusplus-dev)")
+                   "(install libcli11-dev, libasio-dev, libtomlplusplus-dev and nlohmann-json3-dev)")
     return()
   endif()
   file(CREATE_LINK ${OMBRIX_HOST_INCLUDE}/${entry} ${header_only_dir}/${entry} SYMBOLIC)
@@ -23,6 +23,8 @@ add_library(CLI11::CLI11 INTERFACE IMPORTED)
 target_include_directories(CLI11::CLI11 INTERFACE ${header_only_dir})
 add_library(tomlplusplus::tomlplusplus INTERFACE IMPORTED)
 target_include_directories(tomlplusplus::tomlplusplus INTERFACE ${header_only_dir})
+# nlohmann's JSON (the status page's JSON, built without its server here).
+include_directories(${header_only_dir})
 set(ASIO_INCLUDE_DIR ${header_only_dir})
 
 # Sockets for Asio (ws2_32, mswsock), adapter addresses (iphlpapi), SHA-1
