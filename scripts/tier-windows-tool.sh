@@ -19,7 +19,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   unset OMBRIX_APT_UPDATED
 fi
 ensure_packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 googletest \
-  libcli11-dev libasio-dev libtomlplusplus-dev tshark nodejs zip
+  libcli11-dev libasio-dev libtomlplusplus-dev nlohmann-json3-dev tshark nodejs zip
 command -v npm >/dev/null || ensure_packages npm
 
 runs32=no
