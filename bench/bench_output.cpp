@@ -135,12 +135,14 @@ void ChangeLatency(int count) {
   auto links = OpenLinks(count, true, 2);
   std::mt19937 random(12345);
   std::vector<Change> changes;
-  uint8_t value = 0;
   // One change at a time on an otherwise idle set of links, at irregular
-  // gaps so that changes fall at every phase of the I/O thread's pass.
+  // gaps so that changes fall at every phase of the I/O thread's pass. Each
+  // change gives its channel a value it does not have yet, so that every
+  // change needs a write and no later write can be taken for it.
   for (int i = 0; i < 600; ++i) {
-    Change change{static_cast<size_t>(i % count), static_cast<int>(random() % 512), ++value, 0};
-    if (value == 255) value = 0;
+    Change change{static_cast<size_t>(i % count), static_cast<int>(random() % 512), 0, 0};
+    uint8_t previous = __atomic_load_n(links[change.link]->output + change.channel, __ATOMIC_RELAXED);
+    change.value = static_cast<uint8_t>(previous + 1 + i % 200);
     change.atMicros = NowMicros();
     links[change.link]->Store(change.channel, change.value);
     changes.push_back(change);
