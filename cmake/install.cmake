@@ -8,31 +8,62 @@ include(CMakePackageConfigHelpers)
 
 set(OMBRIX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/OmbrixUSB)
 
+# Every rule names its component, which cmake/packaging.cmake turns into a
+# Debian package: runtime (the real library and its udev rule), simulator,
+# development (headers, CMake package, pkg-config, link names), tools and
+# python.
 set(ombrix_installed_libraries ombrix_usb_sim)
+set(ombrix_component_ombrix_usb_sim simulator)
 if(TARGET ombrix_usb)
   list(APPEND ombrix_installed_libraries ombrix_usb)
+  set(ombrix_component_ombrix_usb runtime)
 endif()
 
-install(TARGETS ${ombrix_installed_libraries} EXPORT OmbrixUSBTargets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+foreach(library ${ombrix_installed_libraries})
+  install(TARGETS ${library} EXPORT OmbrixUSBTargets
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${ombrix_component_${library}}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${ombrix_component_${library}}
+      NAMELINK_COMPONENT development
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/include/ombrix_usb.h ${PROJECT_SOURCE_DIR}/include/ombrix_usb_sim.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 
 if(TARGET ombrix)
-  install(TARGETS ombrix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS ombrix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+  # Compressed, as Debian wants manual pages; man reads them everywhere.
+  execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/man/ombrix.1
+    OUTPUT_FILE ${PROJECT_BINARY_DIR}/ombrix.1.gz)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/man/ombrix.1)
+  install(FILES ${PROJECT_BINARY_DIR}/ombrix.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+  # The network bridge as a systemd service, and its guide.
+  set(OMBRIX_BRIDGE_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
+  set(OMBRIX_BRIDGE_DOCDIR ${CMAKE_INSTALL_FULL_DOCDIR})
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/systemd/ombrix-bridge.service
+    ${PROJECT_BINARY_DIR}/systemd/ombrix-bridge.service @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/systemd/ombrix-bridge.service DESTINATION lib/systemd/system
+    COMPONENT tools)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/bridge.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tools)
+endif()
+
+# The pure-Python package, where the system's python3 finds it when the
+# prefix is /usr (Debian's dist-packages).
+if(NOT WIN32)
+  set(OMBRIX_INSTALL_PYTHONDIR "lib/python3/dist-packages" CACHE STRING
+    "Where the ombrix_usb Python package is installed, relative to the prefix")
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/bindings/python/ombrix_usb DESTINATION ${OMBRIX_INSTALL_PYTHONDIR}
+    COMPONENT python PATTERN __pycache__ EXCLUDE)
 endif()
 
 install(EXPORT OmbrixUSBTargets NAMESPACE OmbrixUSB:: FILE OmbrixUSBTargets.cmake
-  DESTINATION ${OMBRIX_INSTALL_CMAKEDIR})
+  DESTINATION ${OMBRIX_INSTALL_CMAKEDIR} COMPONENT development)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/OmbrixUSBConfig.cmake.in
   ${PROJECT_BINARY_DIR}/OmbrixUSBConfig.cmake INSTALL_DESTINATION ${OMBRIX_INSTALL_CMAKEDIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/OmbrixUSBConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/OmbrixUSBConfig.cmake ${PROJECT_BINARY_DIR}/OmbrixUSBConfigVersion.cmake
-  DESTINATION ${OMBRIX_INSTALL_CMAKEDIR})
+  DESTINATION ${OMBRIX_INSTALL_CMAKEDIR} COMPONENT development)
 
 # pkg-config: prefix=${pcfiledir}/<back to the prefix>, so the file is
 # right wherever the tree ends up.
@@ -47,5 +78,6 @@ foreach(library ${ombrix_installed_libraries})
   endif()
   configure_file(${PROJECT_SOURCE_DIR}/packaging/pkgconfig/ombrix_usb.pc.in
     ${PROJECT_BINARY_DIR}/pkgconfig/${library}.pc @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/${library}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/${library}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+    COMPONENT development)
 endforeach()

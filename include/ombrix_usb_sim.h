@@ -127,6 +127,16 @@ OMBRIX_API int32_t OMBRIX_CALL OmbrixSimLibraryThreads(void);
  * the device has not completed yet. */
 OMBRIX_API int32_t OMBRIX_CALL OmbrixSimPendingTransfers(int32_t device);
 
+/* A cable from the device's DMX output to its DMX input. While enabled is
+ * 1, every DMX block report the device takes in (a 34-byte write whose type
+ * byte, the one after the report ID, is 0x00-0x0F or 0x20-0x2F, under
+ * OMBRIX_SIM_WRITE_COMPLETE) comes back as a full input block report: type
+ * 0x00-0x0F with the same block number, the same 32 data bytes. It is
+ * delivered as the write starts, in write order, like OmbrixSimInjectInput.
+ * Other reports (mode, configuration) do not come back. 0 turns it off;
+ * OmbrixSimReset removes it with the device. */
+OMBRIX_API int32_t OMBRIX_CALL OmbrixSimSetLoopback(int32_t device, int32_t enabled);
+
 #ifdef __cplusplus
 }
 #endif

@@ -4,8 +4,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 ensure_build_packages
-cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target ombrix ombrix_usb_sim ombrix_list_demo >/dev/null
+echo "building the demo (build/default) ..."
+quietly cmake --preset default
+quietly cmake --build --preset default -j "$(nproc)" --target ombrix ombrix_usb_sim ombrix_list_demo
 if [ -x build/default/tools/ombrix/ombrix ]; then
   exec build/default/tools/ombrix/ombrix demo "$@"
 fi

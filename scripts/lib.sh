@@ -1,25 +1,52 @@
-# Helpers shared by the test scripts.
+# Helpers shared by the test scripts and the demo script. Sourced with the
+# repository root as the current directory.
 
 step() { printf '\n==== %s ====\n' "$*"; }
 
-# Installs the Debian packages that are not installed yet.
+# Package-manager and other set-up output goes here; it is printed only when
+# a step fails, so the scripts' own output stays about the project.
+OMBRIX_SETUP_LOG="${OMBRIX_SETUP_LOG:-$PWD/build/setup.log}"
+
+# Runs a command with its output sent to the set-up log; on failure prints
+# what failed and the end of the log, and returns the command's status.
+quietly() {
+  mkdir -p "$(dirname "$OMBRIX_SETUP_LOG")"
+  printf '\n$ %s\n' "$*" >>"$OMBRIX_SETUP_LOG"
+  local status=0
+  "$@" >>"$OMBRIX_SETUP_LOG" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "FAILED (status $status): $*" >&2
+    echo "---- last 60 lines of $OMBRIX_SETUP_LOG ----" >&2
+    tail -n 60 "$OMBRIX_SETUP_LOG" >&2
+  fi
+  return "$status"
+}
+
+# Installs the Debian packages that are not installed yet, with one line of
+# output: what was installed and how long it took.
 ensure_packages() {
   local missing=()
   for package in "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  step "installing ${missing[*]}"
   if [ "$(id -u)" -ne 0 ]; then
     echo "missing packages ${missing[*]}: run as root or install them" >&2
     return 1
   fi
+  local started=$SECONDS
   export DEBIAN_FRONTEND=noninteractive
   if [ -z "${OMBRIX_APT_UPDATED:-}" ]; then
-    apt-get update -qq
+    quietly apt-get update -q || { echo "apt-get update failed" >&2; return 1; }
     export OMBRIX_APT_UPDATED=1
   fi
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Another apt run on the machine (unattended upgrades, a second script)
+  # holds the lock for a while; wait for it instead of failing.
+  quietly apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=900 "${missing[@]}" || {
+    echo "installing ${missing[*]} failed" >&2
+    return 1
+  }
+  echo "installed ${missing[*]} ($((SECONDS - started)) s)"
 }
 
 # What the default build needs, including the tools' own packages
@@ -31,4 +58,42 @@ ensure_build_packages() {
     [ -f "$extra" ] && source "$extra"
   done
   return 0
+}
+
+# A static i386 ELF of 91 bytes that exits with status 42 through int 0x80.
+# Some kernels run only 64-bit user code (no IA-32 emulation, even where
+# their configuration lists it): there execve fails with ENOEXEC. Running it
+# is the one test that cannot be wrong, and it takes a millisecond.
+OMBRIX_I386_PROBE='f0VMRgEBAQAAAAAAAAAAAAIAAwABAAAAVIAECDQAAAAAAAAAAAAAADQAIAABAAAAAAAAAAEAAAAAAAAAAIAECACABAhbAAAAWwAAAAUAAAAAEAAAsyoxwEDNgA=='
+
+# Succeeds when this kernel executes 32-bit x86 programs.
+# OMBRIX_ASSUME_NO_I386=1 answers no, to try the other path on a machine
+# that can.
+host_runs_i386() {
+  [ -n "${OMBRIX_ASSUME_NO_I386:-}" ] && return 1
+  if [ -z "${OMBRIX_HOST_RUNS_I386:-}" ]; then
+    # Under build/, where the project's own programs run: a noexec mount
+    # (often /tmp) would fail every probe and give a false no.
+    local probe="$PWD/build/i386-probe" status=0
+    mkdir -p build
+    printf '%s' "$OMBRIX_I386_PROBE" | base64 -d >"$probe"
+    chmod +x "$probe"
+    "$probe" 2>/dev/null || status=$?
+    if [ "$status" -eq 42 ]; then OMBRIX_HOST_RUNS_I386=yes; else OMBRIX_HOST_RUNS_I386=no; fi
+    export OMBRIX_HOST_RUNS_I386
+  fi
+  [ "$OMBRIX_HOST_RUNS_I386" = yes ]
+}
+
+# Runs a Windows program with the Wine loader of its word size:
+#   wine_run 32|64 PROGRAM [ARGUMENTS...]
+# Every Wine call of the scripts and of CTest goes through this one helper.
+wine_run() { "$PWD/src/platform/win32/wine-run.sh" "$@"; }
+
+# Records a part of the run that could not be done on this machine. The
+# line is printed at once and again in the final summary of scripts/test.sh,
+# never counted as passed.
+skipped() {
+  echo "SKIPPED: $*"
+  if [ -n "${OMBRIX_SKIP_LOG:-}" ]; then echo "SKIPPED: $*" >>"$OMBRIX_SKIP_LOG"; fi
 }

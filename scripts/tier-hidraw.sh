@@ -8,6 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
+source scripts/guest-lib.sh
 
 ensure_packages qemu-system-x86 linux-image-amd64 busybox-static cpio libudev-dev pkg-config \
   cmake ninja-build g++ libgtest-dev
@@ -25,39 +26,14 @@ step "hidraw tier: building the guest program"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIX_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$build" -j 2 --target ombrix_usb hidraw_guest_test
 
-# The newest installed distribution kernel and its modules.
-kernel=$(ls -1 /boot/vmlinuz-* | sort -V | tail -n 1)
-version=${kernel#/boot/vmlinuz-}
-modules=/lib/modules/$version
-[ -d "$modules" ] || { echo "no modules for kernel $version" >&2; exit 1; }
+guest_find_kernel
+kernel=$guest_kernel
 
-step "hidraw tier: initramfs for kernel $version"
+step "hidraw tier: initramfs for kernel ${kernel#/boot/vmlinuz-}"
 rm -rf "$root"
-mkdir -p "$root"/{bin,dev,proc,sys,modules,opt/ombrix,lib64,lib/x86_64-linux-gnu}
+mkdir -p "$root"/{bin,dev,proc,sys,opt/ombrix,lib64,lib/x86_64-linux-gnu}
 cp /bin/busybox "$root/bin/busybox"
-
-# Modules in dependency order, decompressed: busybox insmod takes plain
-# .ko files only.
-load_order=()
-add_module() {
-  local name=$1 line path dep
-  line=$(grep -E "(^|/)${name}\.ko(\.xz|\.zst|\.gz)?:" "$modules/modules.dep" | head -n 1)
-  [ -n "$line" ] || { echo "module $name not found in $modules" >&2; exit 1; }
-  path=${line%%:*}
-  for dep in ${line#*:}; do
-    dep=$(basename "$dep"); dep=${dep%%.ko*}
-    add_module "$dep"
-  done
-  for loaded in "${load_order[@]:-}"; do [ "$loaded" = "$name" ] && return 0; done
-  case "$path" in
-    *.xz) xz -dc "$modules/$path" >"$root/modules/$name.ko" ;;
-    *.zst) zstd -qdc "$modules/$path" >"$root/modules/$name.ko" ;;
-    *.gz) gzip -dc "$modules/$path" >"$root/modules/$name.ko" ;;
-    *) cp "$modules/$path" "$root/modules/$name.ko" ;;
-  esac
-  load_order+=("$name")
-}
-for module in hid uhid hid-generic; do add_module "$module"; done
+guest_add_modules "$root" hid uhid hid-generic
 
 # The test program, the library and every shared library they need.
 guest=$build/tests/hidraw/hidraw_guest_test
@@ -77,14 +53,14 @@ done
   echo '#!/bin/busybox sh'
   echo '/bin/busybox --install -s /bin'
   echo 'mount -t proc proc /proc; mount -t sysfs sysfs /sys; mount -t devtmpfs devtmpfs /dev'
-  for module in "${load_order[@]}"; do echo "insmod /modules/$module.ko || echo 'insmod $module failed'"; done
+  guest_insmod_lines
   echo 'echo OMBRIX-GUEST-START'
   echo 'LD_LIBRARY_PATH=/opt/ombrix:/lib/x86_64-linux-gnu /opt/ombrix/hidraw_guest_test'
   echo 'echo "OMBRIX-GUEST-EXIT: $?"'
   echo 'reboot -f'
 } >"$root/init"
 chmod +x "$root/init"
-(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$build/initramfs.cpio.gz"
+guest_pack_initramfs "$root" "$build/initramfs.cpio.gz"
 
 step "hidraw tier: booting the guest"
 # Software emulation throughout: nested KVM is not dependable on CI hosts

@@ -72,6 +72,8 @@ bool LoadApi(bool simulated, Api* api, std::string* error) {
   OMBRIX_TOOL_API_FUNCTIONS(OMBRIX_TOOL_RESOLVE)
   if (simulated) {
     OMBRIX_TOOL_SIM_FUNCTIONS(OMBRIX_TOOL_RESOLVE)
+    std::string optional;
+    Resolve(handle, "OmbrixSimSetLoopback", &api->OmbrixSimSetLoopback, &optional);
   }
 #undef OMBRIX_TOOL_RESOLVE
   if (!missing.empty()) {

@@ -38,6 +38,9 @@ struct Api {
   OMBRIX_TOOL_API_FUNCTIONS(OMBRIX_TOOL_POINTER)
   // Set only when the simulator library was loaded.
   OMBRIX_TOOL_SIM_FUNCTIONS(OMBRIX_TOOL_POINTER)
+  // A later addition to the simulator: null when the loaded simulator
+  // library predates it, so only the commands that need it fail.
+  int32_t(OMBRIX_CALL* OmbrixSimSetLoopback)(int32_t device, int32_t enabled) = nullptr;
   bool simulated = false;
 };
 

@@ -71,7 +71,16 @@ ombrix_cli_test(monitor_plain EXIT 0
 ombrix_cli_test(demo_plain EXIT 0
   OUT "\\[  1 s\\] SIM0000000000001 polled +[0-9]+ reports/s.*latency median.*\n\\[  1 s\\] SIM0000000000002 queue +[0-9]+ reports/s.*\\[  2 s\\] SIM0000000000002 queue"
   ARGS demo --seconds 2)
-ombrix_cli_test(no_command EXIT 106
+ombrix_cli_test(demo_plain_details_format EXIT 0
+  OUT "\\[  1 s\\] SIM0000000000001 polled +[0-9]+ reports/s"
+  ARGS demo --seconds 1.2 --plain --details --format pct)
+ombrix_cli_test(demo_format_unknown EXIT 2
+  ERR "--format: oct not in \\{dec,hex,pct\\}"
+  ARGS demo --format oct)
+ombrix_cli_test(monitor_plain_format EXIT 0
+  OUT "\\[  1 s\\] input [0-9]+ blocks/s"
+  ARGS --sim monitor SIM0000000000001 --format hex --seconds 1.2)
+ombrix_cli_test(no_command EXIT 2
   ARGS --sim)
 
 # The real library sees no interface on a build machine: listing says so
@@ -81,3 +90,27 @@ if(TARGET ombrix_usb)
   ombrix_cli_test(send_nothing_attached EXIT 1
     ERR "^ombrix: No interface is attached.\n$" ARGS send 0123456789ABCDEF 1=1)
 endif()
+
+include(tests/view_tests.cmake)
+ombrix_cli_test(mode_out_of_range EXIT 2
+  ERR "N: Value 300 not in range"
+  ARGS --sim mode SIM0000000000001 300)
+# ombrix bridge: every mistake in its mappings and options is one sentence.
+ombrix_cli_test(bridge_nothing_mapped EXIT 2
+  ERR "Nothing to bridge: give at least one --out or --in mapping"
+  ARGS --sim bridge)
+ombrix_cli_test(bridge_bad_universe EXIT 2
+  ERR "\"sacn:64000\" is not a network universe"
+  ARGS --sim bridge --out SIM0000000000001=sacn:64000)
+ombrix_cli_test(bridge_two_outputs EXIT 2
+  ERR "has one output but two universes are mapped to it \\(sacn:1 and artnet:0:0:1\\)"
+  ARGS --sim bridge --out SIM0000000000001=sacn:1 --out SIM0000000000001=artnet:0:0:1)
+ombrix_cli_test(bridge_bad_allow EXIT 2
+  ERR "\"10.0.0.0/40\" is not an address block"
+  ARGS --sim bridge --out SIM0000000000001=sacn:1 --allow 10.0.0.0/40)
+ombrix_cli_test(bridge_missing_config EXIT 2
+  ERR "The configuration file /nonexistent.toml could not be read"
+  ARGS --sim bridge --config /nonexistent.toml)
+ombrix_cli_test(bridge_loopback_needs_sim EXIT 2
+  ERR "--sim-loopback works only with --sim"
+  ARGS --sim-loopback bridge --out SIM0000000000001=sacn:1)

@@ -5,9 +5,32 @@
 
 #include "commands.h"
 #include "link_events.h"
+#include "link_guard.h"
 #include "live_view.h"
 
 namespace ombrix_tool {
+namespace {
+
+void DrawMonitor(LiveView& view, const Serial& serial, const Universe& input, ChangeTracker& changes,
+                 const LinkCounters& counters, double blocksPerSecond, LevelFormat format) {
+  ViewSettings settings;
+  settings.format = format;
+  settings.nowMicros = NowMicros();
+  char status[160];
+  snprintf(status, sizeof(status), "input %.0f blocks/s  heartbeat calls %llu  interface changes %llu",
+           blocksPerSecond, static_cast<unsigned long long>(counters.heartbeats.load()),
+           static_cast<unsigned long long>(counters.interfaceChanges.load()));
+  std::vector<std::string> header = {"ombrix monitor " + SerialText(serial) + "  (Ctrl-C closes the link)", status, ""};
+  uint8_t levels[512];
+  input.CopyTo(levels);
+  changes.Observe(levels, settings.nowMicros);
+  int width = 0;
+  int height = 0;
+  view.Size(&width, &height);
+  view.Draw(LayoutScreen(width, height, header, {{"input", changes.levels(), changes.changedAt()}}, settings));
+}
+
+}  // namespace
 
 int RunMonitor(const Api& api, const MonitorOptions& options) {
   Serial serial;
@@ -33,17 +56,12 @@ int RunMonitor(const Api& api, const MonitorOptions& options) {
   uint64_t end = options.seconds < 0 ? UINT64_MAX : start + static_cast<uint64_t>(options.seconds * 1e6);
   uint64_t lastBlocks = 0;
   double blocksPerSecond = 0;
+  ChangeTracker changes;
   for (uint64_t second = 1; !StopRequested() && NowMicros() < end;) {
     uint64_t tick = start + second * 1000000;
     while (!StopRequested() && NowMicros() < tick && NowMicros() < end) {
-      if (view.enabled()) {
-        char status[200];
-        snprintf(status, sizeof(status), "input %.0f blocks/s   heartbeat calls %llu   interface changes %llu   (Ctrl-C closes the link)\n\n",
-                 blocksPerSecond, static_cast<unsigned long long>(counters->heartbeats.load()),
-                 static_cast<unsigned long long>(counters->interfaceChanges.load()));
-        view.Draw({status, view.Grid("input of " + SerialText(serial), input, NowMicros())});
-      }
-      SleepUnlessStopped(100);
+      if (view.enabled()) DrawMonitor(view, serial, input, changes, *counters, blocksPerSecond, options.format);
+      view.Wait(100);
     }
     if (NowMicros() < tick) break;
     uint64_t blocks = counters->inputBlocks.load();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "session.h"
+#include "universe_layout.h"
 
 namespace ombrix_tool {
 
@@ -40,12 +41,15 @@ struct MonitorOptions {
   std::string serial;
   int mode = -1;        // < 0: leave the mode as opening sets it
   double seconds = -1;  // < 0: until Ctrl-C
+  LevelFormat format = LevelFormat::kDecimal;
 };
 int RunMonitor(const Api& api, const MonitorOptions& options);
 
 struct DemoOptions {
   double seconds = -1;  // < 0: until Ctrl-C
   bool plain = false;   // plain lines even on a terminal
+  bool details = false;  // a second line of figures per link on the live screen
+  LevelFormat format = LevelFormat::kDecimal;
 };
 int RunDemo(const Api& api, const DemoOptions& options);
 

@@ -5,18 +5,22 @@
 namespace ombrix_tool {
 namespace {
 
-// The history covers the last ~250 ms at one step per 2 ms, far longer than
-// a block waits for its turn on the wire, and fewer steps than it takes the
-// gradient to repeat.
+// The history covers the last ~160 ms at one step per 2 ms, far longer than
+// a block waits for its turn on the wire, and fewer steps than it takes a
+// block's step counter to come round again.
 constexpr size_t kHistorySteps = 80;
+
+// The head moves 100 channels a second at one step per 2 ms.
+constexpr uint32_t kStepsPerChannel = 5;
+constexpr int kTailChannels = 6;
 
 }  // namespace
 
 uint8_t ChaseValue(int channel, uint32_t step) {
-  int head = static_cast<int>((step * 2) % 512);
-  int distance = channel >= head ? channel - head : head - channel;
-  if (distance < 4) return 255;
-  return static_cast<uint8_t>(channel * 2 + step * 3);
+  if (channel % 32 == 31) return static_cast<uint8_t>(step + static_cast<uint32_t>(channel));
+  int head = static_cast<int>((step / kStepsPerChannel) % 512);
+  int behind = (head - channel + 512) % 512;
+  return behind < kTailChannels ? static_cast<uint8_t>(255 - behind * (255 / kTailChannels)) : 0;
 }
 
 void StepHistory::Record(uint32_t step, uint64_t atMicros) {

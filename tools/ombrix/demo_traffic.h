@@ -12,9 +12,11 @@
 
 namespace ombrix_tool {
 
-// Channel value of the chase at a step: a gradient that shifts by three per
-// step (so every 32-channel block changes at every step and no block
-// repeats within 85 steps) with a bright head running along the universe.
+// Channel value of the chase at a step: a bright head with a fading tail
+// that runs along the universe one channel per five steps, which the eye
+// can follow, and in the last channel of every 32-channel block a step
+// counter, so that every block changes at every step (the polled link
+// always has something to send) and no block repeats within 256 steps.
 uint8_t ChaseValue(int channel, uint32_t step);
 
 // When each chase step reached the polled output buffer, kept for the last

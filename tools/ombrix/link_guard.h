@@ -17,6 +17,9 @@ struct Universe {
   alignas(64) uint8_t bytes[512] = {};
   void Store(int index, uint8_t value) { __atomic_store_n(bytes + index, value, __ATOMIC_RELAXED); }
   uint8_t Load(int index) const { return __atomic_load_n(bytes + index, __ATOMIC_RELAXED); }
+  void CopyTo(uint8_t* levels) const {
+    for (int i = 0; i < 512; ++i) levels[i] = Load(i);
+  }
 };
 
 class LinkGuard {

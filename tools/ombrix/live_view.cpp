@@ -1,74 +1,112 @@
 #include "live_view.h"
 
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "session.h"
 
 namespace ombrix_tool {
 namespace {
 
-constexpr uint64_t kHighlightMicros = 500000;
-constexpr const char* kReverse = "\x1b[7m";
+// Set by the SIGWINCH handler, cleared by the drawing thread.
+std::atomic<bool> g_resized{false};
+struct sigaction g_previousResize {};
+
+extern "C" void OnResizeSignal(int) { g_resized.store(true); }
+
+constexpr const char* kColourMark = "\x1b[1;33m";  // bold yellow
+constexpr const char* kPlainMark = "\x1b[7m";      // reverse video
 constexpr const char* kNormal = "\x1b[0m";
+
+std::string Render(const ScreenLine& line, const char* mark) {
+  std::string text;
+  size_t at = 0;
+  for (const ScreenLine::Mark& range : line.marks) {
+    text.append(line.text, at, range.begin - at);
+    text += mark;
+    text.append(line.text, range.begin, range.length);
+    text += kNormal;
+    at = range.begin + range.length;
+  }
+  text.append(line.text, at, std::string::npos);
+  return text;
+}
 
 }  // namespace
 
-LiveView::LiveView(bool enabled) : enabled_(enabled) {
+bool ColourWanted() {
+  const char* noColour = getenv("NO_COLOR");
+  return OutputIsTerminal() && (noColour == nullptr || noColour[0] == '\0');
+}
+
+LiveView::LiveView(bool enabled) : enabled_(enabled), colour_(enabled && ColourWanted()) {
   if (!enabled_) return;
-  fputs("\x1b[?25l\x1b[H\x1b[2J", stdout);
+  struct sigaction action {};
+  action.sa_handler = OnResizeSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGWINCH, &action, &g_previousResize);
+  g_resized.store(true);  // the first draw clears the screen
+  fputs("\x1b[?1049h\x1b[?25l\x1b[?7l", stdout);
   fflush(stdout);
 }
 
 LiveView::~LiveView() {
   if (!enabled_) return;
-  fputs("\x1b[0m\x1b[?25h\n", stdout);
+  sigaction(SIGWINCH, &g_previousResize, nullptr);
+  fputs("\x1b[0m\x1b[?7h\x1b[?25h\x1b[?1049l", stdout);
   fflush(stdout);
 }
 
-LiveView::Cells& LiveView::CellsFor(const std::string& title) {
-  for (auto& entry : cells_) {
-    if (entry.first == title) return entry.second;
+void LiveView::Size(int* width, int* height) const {
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0) {
+    *width = size.ws_col;
+    *height = size.ws_row;
+    return;
   }
-  cells_.emplace_back(title, Cells{});
-  return cells_.back().second;
+  *width = 80;
+  *height = 24;
 }
 
-std::string LiveView::Grid(const std::string& title, const Universe& universe, uint64_t nowMicros) {
-  Cells& cells = CellsFor(title);
-  std::string text = title + "\n";
-  char cell[8];
-  for (int row = 0; row < 16; ++row) {
-    snprintf(cell, sizeof(cell), "%3d ", row * 32 + 1);
-    text += cell;
-    for (int column = 0; column < 32; ++column) {
-      int channel = row * 32 + column;
-      uint8_t value = universe.Load(channel);
-      if (value != cells.last[channel]) {
-        cells.last[channel] = value;
-        cells.changedAt[channel] = nowMicros;
-      }
-      bool recent = cells.changedAt[channel] != 0 && nowMicros - cells.changedAt[channel] < kHighlightMicros;
-      snprintf(cell, sizeof(cell), "%02X", value);
-      if (recent) text += kReverse;
-      text += cell;
-      if (recent) text += kNormal;
-      if (column != 31) text += ' ';
-    }
-    text += '\n';
+void LiveView::Draw(const std::vector<ScreenLine>& lines) {
+  int width = 0;
+  int height = 0;
+  Size(&width, &height);
+  std::string screen = g_resized.exchange(false) ? "\x1b[2J" : "";
+  const char* mark = colour_ ? kColourMark : kPlainMark;
+  char position[32];
+  int row = 0;
+  for (const ScreenLine& line : lines) {
+    if (++row > height) break;
+    snprintf(position, sizeof(position), "\x1b[%d;1H", row);
+    screen += position;
+    screen += Render(line, mark);
+    // Erasing from a full line's end would take its last character with it.
+    if (static_cast<int>(line.text.size()) < width) screen += "\x1b[K";
   }
-  return text;
-}
-
-void LiveView::Draw(const std::vector<std::string>& parts) {
-  std::string screen = "\x1b[H";
-  for (const std::string& part : parts) {
-    // Clear each line's tail so that a shorter line leaves nothing behind.
-    for (char c : part) {
-      if (c == '\n') screen += "\x1b[K";
-      screen += c;
-    }
+  if (row < height) {
+    snprintf(position, sizeof(position), "\x1b[%d;1H\x1b[J", row + 1);
+    screen += position;
   }
-  screen += "\x1b[J";
-  fputs(screen.c_str(), stdout);
+  fwrite(screen.data(), 1, screen.size(), stdout);
   fflush(stdout);
+}
+
+bool LiveView::Wait(uint32_t milliseconds) {
+  uint64_t end = NowMicros() + uint64_t{milliseconds} * 1000;
+  while (!StopRequested() && !(enabled_ && g_resized.load())) {
+    uint64_t now = NowMicros();
+    if (now >= end) return true;
+    SleepUnlessStopped(static_cast<uint32_t>(std::min<uint64_t>((end - now + 999) / 1000, 10)));
+  }
+  return false;
 }
 
 }  // namespace ombrix_tool

@@ -1,21 +1,26 @@
-// The live view of a universe in the terminal: 16 rows of 32 channels (one
-// row per 32-channel block), values in hex, with the channels that changed
-// during the last half second shown in reverse video so that movement is
-// visible even when the values themselves are unreadable at speed.
+// The live view on the terminal: takes the screen over, draws the lines of
+// universe_layout.h with the changed channels highlighted, and redraws at
+// once when the terminal is resized.
 #ifndef OMBRIX_TOOL_LIVE_VIEW_H
 #define OMBRIX_TOOL_LIVE_VIEW_H
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "link_guard.h"
+#include "universe_layout.h"
 
 namespace ombrix_tool {
 
+// Colour when standard output is a terminal and NO_COLOR is unset or
+// empty (no-color.org); without it, changes are shown in reverse video,
+// which is an attribute, not a colour.
+bool ColourWanted();
+
 class LiveView {
  public:
-  // Takes over the terminal (cursor hidden, screen cleared) when enabled.
+  // Takes over the terminal when enabled: the alternate screen (the user's
+  // scrollback stays as it was), cursor hidden, line wrap off so that no
+  // line can ever spill onto the next, and a SIGWINCH handler.
   explicit LiveView(bool enabled);
   // Gives the terminal back, also after Ctrl-C.
   ~LiveView();
@@ -24,21 +29,18 @@ class LiveView {
 
   bool enabled() const { return enabled_; }
 
-  // The grid of one universe under a title line.
-  std::string Grid(const std::string& title, const Universe& universe, uint64_t nowMicros);
-  // Draws a whole screen: the parts in order, then clears what an earlier,
-  // longer screen left below them.
-  void Draw(const std::vector<std::string>& parts);
+  // The terminal's columns and rows now; 80x24 when it cannot say.
+  void Size(int* width, int* height) const;
+  // Draws a whole screen laid out for the current size. After a resize the
+  // screen is cleared first, so nothing of the old layout remains.
+  void Draw(const std::vector<ScreenLine>& lines);
+  // Sleeps up to milliseconds; returns early (false) on a stop request or a
+  // resize, so that the new size is drawn at once.
+  bool Wait(uint32_t milliseconds);
 
  private:
-  struct Cells {
-    uint8_t last[512] = {};
-    uint64_t changedAt[512] = {};
-  };
   bool enabled_;
-  // One set of cells per title, so that several grids can share the view.
-  std::vector<std::pair<std::string, Cells>> cells_;
-  Cells& CellsFor(const std::string& title);
+  bool colour_;
 };
 
 }  // namespace ombrix_tool

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "bridge/bridge_command.h"
 #include "commands.h"
 
 using namespace ombrix_tool;
@@ -12,6 +13,16 @@ namespace {
 
 void AddSerial(CLI::App* command, std::string* serial) {
   command->add_option("SERIAL", *serial, "the interface's 16-character serial (see ombrix list)")->required();
+}
+
+void AddLevelFormat(CLI::App* command, LevelFormat* format) {
+  std::vector<std::string> names;
+  for (const auto& entry : LevelFormatNames()) names.push_back(entry.first);
+  command
+      ->add_option_function<std::string>(
+          "--format", [format](const std::string& name) { *format = LevelFormatNames().at(name); },
+          "levels as dec (0-255, the default), hex (00-FF) or pct (0-100)")
+      ->check(CLI::IsMember(names));
 }
 
 }  // namespace
@@ -23,6 +34,9 @@ int main(int argc, char** argv) {
   app.add_flag("--sim", global.simulated, "use simulated interfaces instead of attached ones");
   app.add_option("--sim-devices", global.simDevices, "number of simulated interfaces (with --sim)")
       ->check(CLI::Range(1, 32));
+  bool simLoopback = false;
+  app.add_flag("--sim-loopback", simLoopback,
+               "(with --sim) wire every simulated interface's output back to its input");
 
   app.add_subcommand("list", "list the attached interfaces: serial, type code, release");
 
@@ -31,6 +45,7 @@ int main(int argc, char** argv) {
   AddSerial(monitorCommand, &monitor.serial);
   monitorCommand->add_option("--mode", monitor.mode, "set this mode after opening")->check(CLI::Range(0, 255));
   monitorCommand->add_option("--seconds", monitor.seconds, "stop after this long (default: Ctrl-C)");
+  AddLevelFormat(monitorCommand, &monitor.format);
 
   SendOptions send;
   CLI::App* sendCommand = app.add_subcommand("send", "send channel values (held until Ctrl-C or --seconds)");
@@ -57,16 +72,36 @@ int main(int argc, char** argv) {
   CLI::App* demoCommand = app.add_subcommand("demo", "run the library on two simulated interfaces, no hardware");
   demoCommand->add_option("--seconds", demo.seconds, "end after this long (default: Ctrl-C)");
   demoCommand->add_flag("--plain", demo.plain, "print plain lines even on a terminal");
+  demoCommand->add_flag("--details", demo.details, "show each link's serial, share of the wire, p99 latency, heartbeats");
+  AddLevelFormat(demoCommand, &demo.format);
 
-  CLI11_PARSE(app, argc, argv);
+  ombrix_bridge::BridgeOptions bridge;
+  CLI::App* bridgeCommand = ombrix_bridge::AddBridgeCommand(app, &bridge);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // CLI11 prints the message; every argument it refuses (unknown option,
+    // value out of range, bad format) is a usage error with the tool's own
+    // exit code, so scripts see one code for "cannot use that argument".
+    int code = app.exit(error);
+    return code == 0 ? 0 : kExitUsage;
+  }
 
   CLI::App* command = app.get_subcommands().front();
   // The demo needs no hardware: it always runs on the simulator.
   bool simulated = global.simulated || command == demoCommand;
+  if (simLoopback && !simulated) return FailUsage("--sim-loopback works only with --sim.");
   Api api;
   std::string error;
   if (!LoadApi(simulated, &api, &error)) return Fail(error);
   if (simulated && command != demoCommand) AddSimulatedInterfaces(api, global.simDevices);
+  if (simLoopback) {
+    if (api.OmbrixSimSetLoopback == nullptr) {
+      return Fail("The simulator library has no loopback (OmbrixSimSetLoopback is missing); rebuild it.");
+    }
+    for (int32_t device = 1; device <= global.simDevices; ++device) api.OmbrixSimSetLoopback(device, 1);
+  }
   InstallStopHandler();
 
   if (command == monitorCommand) return RunMonitor(api, monitor);
@@ -74,5 +109,6 @@ int main(int argc, char** argv) {
   if (command == modeCommand) return RunMode(api, mode);
   if (command == configCommand) return RunConfig(api, config);
   if (command == demoCommand) return RunDemo(api, demo);
+  if (command == bridgeCommand) return ombrix_bridge::RunBridge(api, bridge);
   return RunList(api);
 }

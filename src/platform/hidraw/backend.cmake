@@ -16,7 +16,8 @@ target_link_libraries(ombrix_usb PRIVATE PkgConfig::OMBRIX_LIBUDEV)
 target_link_libraries(ombrix_usb_static PUBLIC PkgConfig::OMBRIX_LIBUDEV)
 
 # Lets the desktop user at the seat open the interfaces without root.
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-ombrix-usb.rules DESTINATION lib/udev/rules.d)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-ombrix-usb.rules DESTINATION lib/udev/rules.d
+  COMPONENT runtime)
 
 if(OMBRIX_BUILD_TESTS)
   enable_testing()

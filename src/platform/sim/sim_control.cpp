@@ -172,4 +172,12 @@ OMBRIX_API int32_t OMBRIX_CALL OmbrixSimPendingTransfers(int32_t id) {
   return device == nullptr ? 0 : static_cast<int32_t>(device->pending.size());
 }
 
+OMBRIX_API int32_t OMBRIX_CALL OmbrixSimSetLoopback(int32_t id, int32_t enabled) {
+  LockGuard guard(SimLock());
+  SimDevice* device = FindDevice(id);
+  if (device == nullptr) return 0;
+  device->loopback = enabled != 0;
+  return 1;
+}
+
 }  // extern "C"

@@ -135,6 +135,19 @@ void OverlappedPrepare(Overlapped* overlapped, Event event) {
 
 namespace {
 
+// The loopback cable: a DMX block the device takes in comes back on its input
+// as the input block of the same number. Caller holds SimLock().
+void LoopBack(SimDevice* device, const uint8_t* report, uint32_t length) {
+  if (!device->loopback || length != sim::kInputReportBytes) return;
+  uint8_t type = report[1];
+  bool dmxBlock = type <= 0x0F || (type >= 0x20 && type <= 0x2F);
+  if (!dmxBlock) return;
+  uint8_t input[sim::kInputReportBytes];
+  std::memcpy(input, report, sizeof input);
+  input[1] = type & 0x0F;
+  sim::DeliverInput(device, input, sizeof input);
+}
+
 sim::Transfer MakeTransfer(Device handle, uint8_t* buffer, uint32_t length, Overlapped* overlapped,
                            bool isWrite) {
   overlapped->status.store(sim::kStatusPending, std::memory_order_relaxed);
@@ -161,6 +174,7 @@ IoStart DeviceWrite(Device handle, const uint8_t* data, uint32_t length, Overlap
       sim::FinishTransfer(transfer, true, 0);
       return IoStart::kCompleted;
     default:
+      LoopBack(device, data, length);
       if (device->writeDelayMicros == 0) {
         sim::FinishTransfer(transfer, true, length);
         return IoStart::kCompleted;

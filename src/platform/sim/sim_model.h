@@ -66,6 +66,7 @@ struct SimDevice {
   uint32_t streamBlock = 0;
   uint32_t streamUniverse = 0;
   std::vector<WriteRecord> writes;
+  bool loopback = false;  // DMX block writes come back as input blocks
   int32_t openHandles = 0;
   std::vector<Transfer> pending;  // oldest first
 };

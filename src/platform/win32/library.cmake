@@ -65,7 +65,7 @@ ombrix_export_plain_names(ombrix_usb_sim Ombrix_USB_Sim ${OMBRIX_EXPORTS}
   OmbrixSimUnplug:4 OmbrixSimReplug:4 OmbrixSimSetWriteBehaviour:12 OmbrixSimSetReadBehaviour:8
   OmbrixSimInjectInput:12 OmbrixSimStreamInput:8 OmbrixSimWriteCount:4 OmbrixSimGetWrite:20
   OmbrixSimClearWrites:4 OmbrixSimWalkCount:0 OmbrixSimOpenHandles:4 OmbrixSimLibraryThreads:0
-  OmbrixSimPendingTransfers:4)
+  OmbrixSimPendingTransfers:4 OmbrixSimSetLoopback:8)
 
 if(OMBRIX_BUILD_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/win32/CMakeLists.txt)
   enable_testing()

@@ -20,6 +20,9 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
-# Test programs run under Wine, also for gtest_discover_tests at build time.
-find_program(OMBRIX_WINE NAMES wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
+# Test programs run under Wine with the loader of their word size. Test
+# discovery happens when CTest runs, not when the programs are built, so
+# the DLLs and the test programs build on any machine, also where Wine or
+# this word size cannot run.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${OMBRIX_WINE_BITS})
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

@@ -49,7 +49,7 @@ UhidDevice::UhidDevice(uint16_t vendor, uint16_t product, const std::string& uni
   event.u.create2.bus = 0x03;  // BUS_USB
   event.u.create2.vendor = vendor;
   event.u.create2.product = product;
-  event.u.create2.version = 0x0123;
+  event.u.create2.version = kVersion;
   std::memcpy(event.u.create2.rd_data, kDescriptor, sizeof kDescriptor);
   if (!WriteEvent(fd_, event)) {
     close(fd_);

@@ -27,6 +27,9 @@ struct Received {
 
 class UhidDevice {
  public:
+  // The release number (bcdDevice) every device reports.
+  static constexpr uint16_t kVersion = 0x0123;
+
   // Creates the device (bus USB, 33-byte unnumbered input and output
   // reports). An empty uniq gives a device without a serial string.
   UhidDevice(uint16_t vendor, uint16_t product, const std::string& uniq);

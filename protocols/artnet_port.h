@@ -1,0 +1,97 @@
+// Sources and merge of one Art-Net output port (one 15-bit port-address).
+//
+// Art-Net tells sources apart by IP address. The rules, from Art-Net 4:
+//   - Up to two sources merge highest-takes-precedence per slot; data from
+//     a third is dropped (kSourceLimit) while two are present. A source
+//     drives only the slots its ArtDmx length covers.
+//   - A source silent for 10 s (kArtnetSourceTimeout) is gone.
+//   - ArtSync: a node that receives ArtSync is in synchronous mode; while
+//     it is, ArtDmx from the sender of the last ArtSync is held until the
+//     next ArtSync from that sender. The node leaves synchronous mode when
+//     no ArtSync has come for 4 s (kArtnetSyncTimeout), and held data is
+//     then output at once. While the port merges two sources, ArtSync is
+//     ignored and data is output as it comes, as Art-Net 4 asks. ArtSync
+//     from any other address than the data's sender does not release it.
+//
+// Not thread-safe: one thread feeds, expires and merges a port.
+#ifndef OMBRIX_PROTOCOLS_ARTNET_PORT_H
+#define OMBRIX_PROTOCOLS_ARTNET_PORT_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "artnet_packet.h"
+#include "drops.h"
+#include "tracking.h"
+
+namespace ombrix::protocols {
+
+constexpr std::chrono::seconds kArtnetSourceTimeout{10};
+constexpr std::chrono::seconds kArtnetSyncTimeout{4};
+constexpr size_t kArtnetMergeSources = 2;
+
+struct ArtnetSourceInfo {
+  std::string address;  // the sender's IP address as the caller passed it
+  uint16_t slotCount = 0;
+  bool held = false;    // data waiting for ArtSync
+  uint64_t packets = 0;
+  TimePoint firstSeen{};
+  TimePoint lastSeen{};
+};
+
+class ArtnetPort {
+ public:
+  explicit ArtnetPort(uint16_t portAddress);
+
+  uint16_t portAddress() const { return portAddress_; }
+
+  // An ArtDmx for this port-address (another one is kNotConfigured).
+  // address must identify the sender's IP address only (not its UDP port),
+  // e.g. "10.0.0.5". Returns why the packet does not drive the output, or
+  // nothing when it was taken (stored or held for ArtSync).
+  std::optional<DropKind> OnDmx(const ArtDmx& packet, std::string_view address, TimePoint now);
+
+  // An ArtSync from address; the bridge passes every ArtSync to every port.
+  void OnSync(std::string_view address, TimePoint now);
+
+  // Removes sources silent for 10 s; outputs held data when ArtSync has
+  // stopped for 4 s. Call at least every 100 ms or so.
+  void Expire(TimePoint now);
+
+  // As SacnUniverse::Merge: winning level and owner (index into Sources(),
+  // or kNoOwner) of every slot; returns the number of sources driving at
+  // least one slot.
+  size_t Merge(uint8_t levels[kSlotCount], int16_t owner[kSlotCount]) const;
+
+  bool merging() const { return sources_.size() >= 2; }
+  uint64_t generation() const { return generation_; }
+  std::vector<ArtnetSourceInfo> Sources() const;
+  size_t SourceCount() const { return sources_.size(); }
+  std::vector<SourceEvent> TakeEvents() { return events_.Take(); }
+
+ private:
+  struct Source {
+    ArtnetSourceInfo info;
+    std::array<uint8_t, kSlotCount> levels{};
+    std::array<uint8_t, kSlotCount> heldLevels{};
+    uint16_t heldCount = 0;
+  };
+  bool Synchronous(std::string_view sender, TimePoint now) const;
+  void ApplyHeld(Source& source);
+
+  uint16_t portAddress_;
+  std::vector<Source> sources_;
+  std::string syncSender_;  // address of the last ArtSync; empty: none yet
+  TimePoint lastSync_{};
+  uint64_t generation_ = 0;
+  SourceEventLog events_;
+};
+
+}  // namespace ombrix::protocols
+
+#endif  // OMBRIX_PROTOCOLS_ARTNET_PORT_H

@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# The Windows device tier: Ombrix_USB.dll, 64- and 32-bit, against virtual
+# HID devices through Wine's own HID stack (setupapi, hid.dll, hidclass,
+# winebus.sys over the kernel's hidraw nodes). Boots the distribution
+# kernel in QEMU with the host's root shared read-only and the work folder
+# writable, creates uhid devices, and runs the cross-built device tests
+# under Wine in the guest; the devices are scripted from the guest side by
+# a Linux server the tests talk to through files. Where the host kernel
+# cannot execute i386 code the guest runs the 32-bit simulator suite too,
+# so 32-bit is tested on every machine.
+#
+# OMBRIX_ASSUME_NO_I386=1 takes the path of a host that cannot run i386.
+# Prints SKIPPED (exit 0) only when QEMU cannot run at all.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib.sh
+source scripts/guest-lib.sh
+
+# 32-bit Wine comes from the i386 architecture, needed here even where this
+# kernel cannot run it: the guest's kernel can.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  unset OMBRIX_APT_UPDATED
+fi
+ensure_packages qemu-system-x86 linux-image-amd64 busybox-static cpio wine wine64 wine32:i386 \
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake ninja-build g++ googletest libudev-dev pkg-config
+
+if ! qemu-system-x86_64 -version >/dev/null 2>&1; then
+  skipped "Windows device tier: qemu-system-x86_64 cannot run here"
+  exit 0
+fi
+
+build=build/wine-hid-tier
+mkdir -p "$build"
+
+# Where this kernel cannot execute i386 code, the prefix is made in the
+# guest and the guest runs the 32-bit simulator suite as well.
+if host_runs_i386; then host_i386=1; else host_i386=0; fi
+
+# GoogleTest cross-built from Debian's sources, once per word size.
+build_gtest() {
+  local preset=$1 toolchain=$2 dir="build/gtest-$1"
+  [ -f "$dir/prefix/lib/cmake/GTest/GTestConfig.cmake" ] && return 0
+  step "GoogleTest for $preset"
+  quietly cmake -S /usr/src/googletest -B "$dir/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/src/platform/win32/$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$PWD/$dir/prefix" -Dgtest_disable_pthreads=ON
+  quietly cmake --build "$dir/build" -j 2
+  quietly cmake --install "$dir/build"
+}
+
+step "Windows device tier: building"
+quietly cmake -S . -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIX_BUILD_TOOLS=OFF
+cmake --build "$build/native" -j 2 --target uhid_device_server
+for target in "win64 mingw-x86_64.cmake" "win32 mingw-i686.cmake"; do
+  set -- $target
+  build_gtest "$1" "$2"
+  quietly cmake --preset "$1"
+  if [ "$1" = win32 ] && [ $host_i386 = 0 ]; then
+    cmake --build --preset "$1" -j 2
+  else
+    cmake --build --preset "$1" -j 2 --target win32_device_test
+  fi
+done
+
+# One Wine prefix with 32-bit support, kept as a tar file and unpacked into
+# the guest's memory per run; made again only when Wine or the recipe
+# changes.
+prefix_inputs="recipe $(sed -n '/^# ---- The prefix/,/^# ---- The run/p' scripts/wine-hid-guest.sh | sha256sum | cut -c1-16)
+$(dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' wine wine64 wine32:i386 libwine libwine:i386 2>/dev/null)"
+guest_options=()
+if [ -f "$build/prefix.tar" ] && [ "$(cat "$build/prefix.inputs" 2>/dev/null)" = "$prefix_inputs" ]; then
+  echo "Wine prefix: kept ($build/prefix.tar)"
+else
+  rm -f "$build/prefix.tar" "$build/prefix.inputs"
+  if [ $host_i386 = 1 ]; then
+    step "Windows device tier: making the Wine prefix on the host"
+    started=$SECONDS
+    quietly bash scripts/wine-hid-guest.sh make-prefix "$PWD/$build/prefix-make"
+    tar -C "$build/prefix-make" -cf "$build/prefix.tar" .
+    rm -rf "$build/prefix-make"
+    printf '%s\n' "$prefix_inputs" >"$build/prefix.inputs"
+    echo "made $build/prefix.tar ($((SECONDS - started)) s)"
+  else
+    echo "Wine prefix: this kernel cannot run i386 code, so the guest makes it (about 4 minutes)"
+    guest_options+=(--make-prefix)
+  fi
+fi
+[ $host_i386 = 0 ] && guest_options+=(--sim-suite)
+
+guest_find_kernel
+step "Windows device tier: initramfs for kernel ${guest_kernel#/boot/vmlinuz-}"
+root=$build/initramfs
+rm -rf "$root"
+mkdir -p "$root"/{bin,dev,proc,sys,newroot}
+cp /bin/busybox "$root/bin/busybox"
+guest_add_modules "$root" virtio_pci_legacy_dev virtio_pci_modern_dev virtio_ring virtio virtio_pci \
+  9pnet 9pnet_virtio netfs fscache 9p hid uhid hid-generic
+work=$PWD
+{
+  echo '#!/bin/busybox sh'
+  echo '/bin/busybox --install -s /bin'
+  echo 'mount -t proc proc /proc; mount -t sysfs sysfs /sys; mount -t devtmpfs devtmpfs /dev'
+  guest_insmod_lines
+  echo 'nine="-t 9p -o trans=virtio,version=9p2000.L,msize=512000"'
+  echo 'mount $nine,ro,cache=loose hostroot /newroot || echo "OMBRIX-GUEST-MOUNT failed: host root"'
+  echo "mount \$nine work /newroot$work || echo 'OMBRIX-GUEST-MOUNT failed: work folder'"
+  echo 'for dir in tmp run root var/tmp; do mount -t tmpfs tmpfs /newroot/$dir; done'
+  echo 'mount -t proc proc /newroot/proc; mount -t sysfs sysfs /newroot/sys'
+  echo 'mount -t devtmpfs devtmpfs /newroot/dev; mkdir -p /newroot/dev/pts /newroot/dev/shm'
+  echo 'mount -t devpts devpts /newroot/dev/pts; mount -t tmpfs tmpfs /newroot/dev/shm'
+  echo 'echo OMBRIX-GUEST-START'
+  echo "chroot /newroot /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TERM=dumb \\"
+  echo "  /bin/bash $work/scripts/wine-hid-guest.sh run ${guest_options[*]:-}"
+  echo 'echo "OMBRIX-GUEST-EXIT: $?"'
+  echo 'sync; reboot -f'
+} >"$root/init"
+chmod +x "$root/init"
+guest_pack_initramfs "$root" "$build/initramfs.cpio.gz"
+
+step "Windows device tier: booting the guest (${guest_options[*]:-device tests only})"
+log=$build/guest.log
+started=$(date +%s)
+# Bounds a hung guest: the run takes some 3 minutes warm, making the
+# prefix some 4 more, the 32-bit simulator suite some more again.
+guest_limit=900
+[ $host_i386 = 0 ] && guest_limit=1800
+# Software emulation: nested KVM is not dependable on CI hosts. With SMAP
+# on, QEMU 7.2's emulation faults at Wine's return to user mode and every
+# Wine process dies at start.
+set +e
+timeout "$guest_limit" qemu-system-x86_64 -machine accel=tcg -cpu max,-smap -m 3072 -smp 2 -nographic -no-reboot \
+  -kernel "$guest_kernel" -initrd "$build/initramfs.cpio.gz" \
+  -append "console=ttyS0 panic=-1 quiet loglevel=3" \
+  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+  -virtfs "local,path=$work,mount_tag=work,security_model=none,multidevs=remap" \
+  </dev/null | sed -u 's/\r$//' | tee "$log"
+qemu_status=${PIPESTATUS[0]}
+set -e
+echo "guest ran for $(($(date +%s) - started)) s"
+
+if grep -q '^OMBRIX-PREFIX-MADE' "$log" && [ -f "$build/prefix.tar" ]; then
+  printf '%s\n' "$prefix_inputs" >"$build/prefix.inputs"
+fi
+step "Windows device tier: summary"
+grep '^OMBRIX-RUN ' "$log" | sed 's/^OMBRIX-RUN /  /' || true
+[ $host_i386 = 1 ] && echo "  (32-bit simulator suite: left to the Wine tier, since this kernel runs i386 code)"
+if ! grep -q 'OMBRIX-GUEST-START' "$log"; then
+  echo "Windows device tier FAILED: the guest did not start (qemu status $qemu_status)" >&2
+  exit 1
+fi
+result=$(sed -n 's/^OMBRIX-GUEST-EXIT: \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+expected_runs=2
+if [ "$result" != 0 ] || [ "$(grep -c '^OMBRIX-RUN .* passed' "$log")" -lt $expected_runs ]; then
+  echo "Windows device tier FAILED: guest exit status '${result:-none}' (qemu status $qemu_status)" >&2
+  exit 1
+fi
+echo "Windows device tier passed"

@@ -1,0 +1,146 @@
+#include "bridge_config.h"
+
+#include <cstdlib>
+#include <map>
+#include <set>
+
+#include "allow_list.h"
+#include "udp_socket.h"
+
+namespace ombrix_bridge {
+namespace {
+
+bool ParseNumber(const std::string& text, long low, long high, long* value) {
+  if (text.empty() || text.size() > 6) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  long number = strtol(text.c_str(), nullptr, 10);
+  if (number < low || number > high) return false;
+  *value = number;
+  return true;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t at = text.find(separator); at != std::string::npos; at = text.find(separator, start)) {
+    parts.push_back(text.substr(start, at - start));
+    start = at + 1;
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+}  // namespace
+
+std::string UniverseText(const NetworkUniverse& universe) {
+  if (universe.protocol == Protocol::kSacn) return "sacn:" + std::to_string(universe.number);
+  return "artnet:" + std::to_string(universe.number >> 8) + ":" + std::to_string((universe.number >> 4) & 0xF) +
+         ":" + std::to_string(universe.number & 0xF);
+}
+
+int ModeFor(const BridgeConfig& config, const Serial& serial) {
+  for (const InterfaceMode& mode : config.modes) {
+    if (mode.serial == serial) return mode.mode;
+  }
+  for (const Mapping& mapping : config.mappings) {
+    if (mapping.serial == serial && mapping.direction == Direction::kOut) return config.mode;
+  }
+  return 0;
+}
+
+bool ParseUniverse(const std::string& text, NetworkUniverse* universe, std::string* error) {
+  std::vector<std::string> parts = Split(text, ':');
+  long sacn = 0;
+  if (parts.size() == 2 && parts[0] == "sacn" && ParseNumber(parts[1], 1, 63999, &sacn)) {
+    *universe = {Protocol::kSacn, static_cast<uint16_t>(sacn)};
+    return true;
+  }
+  long net = 0, subnet = 0, number = 0;
+  if (parts.size() == 4 && parts[0] == "artnet" && ParseNumber(parts[1], 0, 127, &net) &&
+      ParseNumber(parts[2], 0, 15, &subnet) && ParseNumber(parts[3], 0, 15, &number)) {
+    *universe = {Protocol::kArtnet, static_cast<uint16_t>(net << 8 | subnet << 4 | number)};
+    return true;
+  }
+  *error = "\"" + text +
+           "\" is not a network universe: write sacn:U with U from 1 to 63999, or artnet:NET:SUB:UNI with "
+           "NET 0-127, SUB 0-15 and UNI 0-15.";
+  return false;
+}
+
+bool ParseMapping(const std::string& text, Direction direction, Mapping* mapping, std::string* error) {
+  size_t equals = text.find('=');
+  if (equals == std::string::npos) {
+    *error = "\"" + text + "\" is not SERIAL=UNIVERSE (for example SIM0000000000001=sacn:1).";
+    return false;
+  }
+  if (!ombrix_tool::ParseSerial(text.substr(0, equals), &mapping->serial, error)) return false;
+  mapping->direction = direction;
+  return ParseUniverse(text.substr(equals + 1), &mapping->universe, error);
+}
+
+bool CheckConfig(const BridgeConfig& config, std::string* error) {
+  if (config.mappings.empty()) {
+    *error = "Nothing to bridge: give at least one --out or --in mapping, or a --config file with some.";
+    return false;
+  }
+  std::map<Serial, NetworkUniverse> outputs;
+  std::set<std::pair<Serial, NetworkUniverse>> inputs;
+  for (const Mapping& mapping : config.mappings) {
+    const std::string serial = ombrix_tool::SerialText(mapping.serial);
+    if (mapping.direction == Direction::kOut) {
+      auto [it, added] = outputs.emplace(mapping.serial, mapping.universe);
+      if (!added && !(it->second == mapping.universe)) {
+        *error = "The interface " + serial + " has one output but two universes are mapped to it (" +
+                 UniverseText(it->second) + " and " + UniverseText(mapping.universe) + ").";
+        return false;
+      }
+    } else if (!inputs.emplace(mapping.serial, mapping.universe).second) {
+      *error = "The input of " + serial + " is mapped to " + UniverseText(mapping.universe) + " twice.";
+      return false;
+    }
+  }
+  for (const auto& input : inputs) {
+    for (const auto& output : outputs) {
+      if (input.second == output.second) {
+        *error = UniverseText(input.second) + " is both sent (from " + ombrix_tool::SerialText(input.first) +
+                 ") and received (by " + ombrix_tool::SerialText(output.first) + "): the bridge would hear itself.";
+        return false;
+      }
+    }
+  }
+  if (config.mode < 0 || config.mode > 255) {
+    *error = "The mode " + std::to_string(config.mode) + " is out of range; modes are 0 to 255.";
+    return false;
+  }
+  if (config.priority < 0 || config.priority > 200) {
+    *error = "The sACN priority " + std::to_string(config.priority) + " is out of range; it is 0 to 200.";
+    return false;
+  }
+  for (int port : {config.sacnPort, config.artnetPort}) {
+    if (port < 1 || port > 65535) {
+      *error = "The port " + std::to_string(port) + " is out of range; ports are 1 to 65535.";
+      return false;
+    }
+  }
+  if (config.sacnPort == config.artnetPort) {
+    *error = "sACN and Art-Net cannot share port " + std::to_string(config.sacnPort) + ".";
+    return false;
+  }
+  if (config.loss == LossPolicy::kFade && !(config.fadeSeconds > 0 && config.fadeSeconds <= 3600)) {
+    *error = "The fade time must be more than 0 and at most 3600 seconds.";
+    return false;
+  }
+  if (!CheckAddress(config.bind, error)) return false;
+  Endpoint endpoint;
+  for (const auto* targets : {&config.sacnTargets, &config.artnetTargets}) {
+    for (const std::string& target : *targets) {
+      if (!ParseEndpoint(target, 1, &endpoint, error)) return false;
+    }
+  }
+  AllowList allow;
+  return allow.Parse(config.allow, error);
+}
+
+}  // namespace ombrix_bridge

@@ -1,0 +1,63 @@
+// A network universe that drives interface outputs: it takes each new merge
+// of the universe's sources and writes it to every interface mapped to it,
+// and decides what the outputs show once every source is gone: the last
+// look, held (the default, as a lighting node is expected to do), or a fade
+// to zero over a configured time.
+//
+// Bridge thread only.
+#ifndef OMBRIX_BRIDGE_OUTPUT_UNIVERSE_H
+#define OMBRIX_BRIDGE_OUTPUT_UNIVERSE_H
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bridge_config.h"
+#include "interface_port.h"
+#include "protocols/drops.h"
+#include "protocols/tracking.h"
+
+namespace ombrix_bridge {
+
+using ombrix::protocols::TimePoint;
+
+class OutputUniverse {
+ public:
+  OutputUniverse(const NetworkUniverse& universe, LossPolicy loss, double fadeSeconds)
+      : universe_(universe), loss_(loss), fadeSeconds_(fadeSeconds) {}
+
+  void AddPort(InterfacePort* port) { ports_.push_back(port); }
+
+  // A new merge: levels of every slot and the number of sources driving
+  // any slot (0: all lost). Returns a sentence for the log when the
+  // universe lost its last source or got one back, else an empty string.
+  std::string Apply(const uint8_t levels[512], size_t sources, TimePoint now);
+  // Moves a fade on; call every few tens of milliseconds.
+  void Tick(TimePoint now);
+
+  const NetworkUniverse& universe() const { return universe_; }
+  bool fading() const { return fading_; }
+  const std::vector<InterfacePort*>& ports() const { return ports_; }
+
+  // Counted by the receiver of the universe's protocol; read by the status line.
+  uint64_t packets = 0;
+  size_t sources = 0;
+  ombrix::protocols::DropCounters drops;
+
+ private:
+  void Write(const uint8_t levels[512]);
+
+  NetworkUniverse universe_;
+  LossPolicy loss_;
+  double fadeSeconds_;
+  std::vector<InterfacePort*> ports_;
+  std::array<uint8_t, 512> look_{};  // the last merged levels with a source present
+  bool fading_ = false;
+  bool driven_ = false;  // some source drove a slot at the last merge
+  TimePoint fadeStart_{};
+};
+
+}  // namespace ombrix_bridge
+
+#endif  // OMBRIX_BRIDGE_OUTPUT_UNIVERSE_H

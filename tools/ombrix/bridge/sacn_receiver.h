@@ -1,0 +1,65 @@
+// sACN in: datagrams from the sACN socket, checked, routed to the sources
+// and merge of their universe, and the merged levels handed to the
+// universe's outputs. Datagrams that are refused are counted by kind: those
+// that name a configured universe on that universe, the rest on the
+// receiver.
+//
+// Bridge thread only.
+#ifndef OMBRIX_BRIDGE_SACN_RECEIVER_H
+#define OMBRIX_BRIDGE_SACN_RECEIVER_H
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "allow_list.h"
+#include "output_universe.h"
+#include "protocols/sacn_universe.h"
+#include "udp_socket.h"
+
+namespace ombrix_bridge {
+
+class SacnReceiver {
+ public:
+  using Log = std::function<void(const std::string&)>;
+  // join: multicast groups are joined (false: unicast only).
+  SacnReceiver(UdpSocket* socket, const AllowList* allow, bool join, Log log)
+      : socket_(socket), allow_(allow), join_(join), log_(std::move(log)) {}
+
+  // Adds a universe to receive (joining its group) and feed output.
+  void AddUniverse(OutputUniverse* output);
+  // A CID of our own: its packets, looped back by multicast, are ignored.
+  void IgnoreSource(const ombrix::protocols::Cid& cid) { own_.insert(cid); }
+  void OnDatagram(const uint8_t* data, size_t size, const Endpoint& sender, TimePoint now);
+  // Time-outs, fades and the sync groups sources ask for; call every few
+  // tens of milliseconds.
+  void Tick(TimePoint now);
+
+  const ombrix::protocols::DropCounters& drops() const { return drops_; }
+
+ private:
+  struct Universe {
+    ombrix::protocols::SacnUniverse sources;
+    OutputUniverse* output;
+    uint64_t merged = 0;  // generation of the last merge written
+  };
+  void Merge(Universe& universe, TimePoint now);
+  void Join(uint16_t universe);
+  void LogEvents(Universe& universe);
+
+  UdpSocket* socket_;
+  const AllowList* allow_;
+  bool join_;
+  Log log_;
+  std::map<uint16_t, std::unique_ptr<Universe>> universes_;
+  std::set<uint16_t> joined_;
+  std::set<ombrix::protocols::Cid> own_;
+  TimePoint lastSyncCheck_{};
+  ombrix::protocols::DropCounters drops_;
+};
+
+}  // namespace ombrix_bridge
+
+#endif  // OMBRIX_BRIDGE_SACN_RECEIVER_H
