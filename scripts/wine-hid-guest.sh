@@ -79,6 +79,7 @@ run_program() {
   for dll in "$(dirname "$program")"/*.dll; do
     [ -f "$dll" ] && cp "$dll" "$folder/"
   done
+  : >"$folder/output.txt"
   (cd "$folder" && exec timeout 900 "$OLDPWD/src/platform/win32/wine-run.sh" "$bits" "$(basename "$program")" \
     >"$folder/output.txt" 2>&1) &
   local pid=$!
