@@ -97,3 +97,51 @@ skipped() {
   echo "SKIPPED: $*"
   if [ -n "${OMBRIX_SKIP_LOG:-}" ]; then echo "SKIPPED: $*" >>"$OMBRIX_SKIP_LOG"; fi
 }
+
+# Wine for a tier of Windows tests: the project's prefix (made on first
+# use), one server kept running for the whole tier instead of one per
+# program, and Wine's services started once, alone, since two first
+# programs at once can hang. The caller ends the server when it is done.
+start_wine_for_tier() {
+  export WINEPREFIX="${OMBRIX_WINEPREFIX:-$PWD/build/wine-prefix}"
+  export WINEDEBUG=-all
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    step "creating the Wine prefix"
+    local started=$SECONDS
+    wine_run 64 cmd /c exit >/dev/null 2>&1
+    echo "made $WINEPREFIX ($((SECONDS - started)) s)"
+  fi
+  /usr/lib/wine/wineserver -p 2>/dev/null || true  # one already running serves as well
+  wine_run 64 cmd /c exit >/dev/null 2>&1 || true
+}
+
+# GoogleTest cross-built from Debian's sources, once per word size:
+#   build_gtest PRESET TOOLCHAIN_FILE
+build_gtest() {
+  local preset=$1 toolchain=$2 dir="build/gtest-$1"
+  [ -f "$dir/prefix/lib/cmake/GTest/GTestConfig.cmake" ] && return 0
+  step "GoogleTest for $preset"
+  quietly cmake -S /usr/src/googletest -B "$dir/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/src/platform/win32/$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$PWD/$dir/prefix" -Dgtest_disable_pthreads=ON
+  quietly cmake --build "$dir/build" -j 2
+  quietly cmake --install "$dir/build"
+}
+
+# A Windows program's or DLL's imports must all be among the given system
+# DLLs (names without .dll, any case):
+#   check_imports OBJDUMP FILE DLL...
+check_imports() {
+  local objdump=$1 file=$2 name imports allowed
+  shift 2
+  allowed=" $(printf '%s.dll ' "$@" | tr 'A-Z' 'a-z')"
+  imports=$("$objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+  for name in $imports; do
+    if [[ "$allowed" != *" $name "* ]]; then
+      echo "$file imports $name, which is not a system DLL it may use:" >&2
+      printf '%s\n' "$imports" >&2
+      return 1
+    fi
+  done
+  echo "$file imports only $(echo $imports)"
+}

@@ -37,18 +37,6 @@ mkdir -p "$build"
 # guest and the guest runs the 32-bit simulator suite as well.
 if host_runs_i386; then host_i386=1; else host_i386=0; fi
 
-# GoogleTest cross-built from Debian's sources, once per word size.
-build_gtest() {
-  local preset=$1 toolchain=$2 dir="build/gtest-$1"
-  [ -f "$dir/prefix/lib/cmake/GTest/GTestConfig.cmake" ] && return 0
-  step "GoogleTest for $preset"
-  quietly cmake -S /usr/src/googletest -B "$dir/build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$PWD/src/platform/win32/$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX="$PWD/$dir/prefix" -Dgtest_disable_pthreads=ON
-  quietly cmake --build "$dir/build" -j 2
-  quietly cmake --install "$dir/build"
-}
-
 step "Windows device tier: building"
 quietly cmake -S . -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIX_BUILD_TOOLS=OFF
 cmake --build "$build/native" -j 2 --target uhid_device_server

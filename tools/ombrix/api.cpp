@@ -1,56 +1,13 @@
 #include "api.h"
 
-#include <dlfcn.h>
-#include <limits.h>
-#include <unistd.h>
-
-#include <vector>
+#include "library_loader.h"
 
 namespace ombrix_tool {
 namespace {
 
-// The directory of the running executable, with a trailing slash; empty
-// when /proc is not available.
-std::string ExecutableDirectory() {
-  char path[PATH_MAX];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (length <= 0) return {};
-  std::string text(path, static_cast<size_t>(length));
-  size_t slash = text.rfind('/');
-  return slash == std::string::npos ? std::string() : text.substr(0, slash + 1);
-}
-
-// Where the library may be, nearest first, so that a build tree or an
-// install prefix uses its own copy rather than another one on the system.
-std::vector<std::string> Candidates(const std::string& file) {
-  std::string here = ExecutableDirectory();
-  std::vector<std::string> candidates;
-  if (!here.empty()) {
-    candidates.push_back(here + file);
-    candidates.push_back(here + OMBRIX_TOOL_LIBDIR_FROM_BINDIR "/" + file);
-    candidates.push_back(here + OMBRIX_TOOL_BUILD_LIBDIR "/" + file);
-  }
-  candidates.push_back(std::string(OMBRIX_TOOL_INSTALL_LIBDIR "/") + file);
-  candidates.push_back(file);  // the system's search path
-  return candidates;
-}
-
-void* OpenFirst(const std::string& file, std::string* lastError) {
-  for (const std::string& candidate : Candidates(file)) {
-    // A relative candidate without a slash goes to the system search path;
-    // the others must exist, so skip the ones that do not.
-    if (candidate.find('/') != std::string::npos && access(candidate.c_str(), R_OK) != 0) continue;
-    void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle != nullptr) return handle;
-    const char* why = dlerror();
-    *lastError = why != nullptr ? why : "unknown loader error";
-  }
-  return nullptr;
-}
-
 template <typename Pointer>
 bool Resolve(void* handle, const char* name, Pointer* slot, std::string* missing) {
-  *slot = reinterpret_cast<Pointer>(dlsym(handle, name));
+  *slot = reinterpret_cast<Pointer>(FindFunction(handle, name));
   if (*slot == nullptr && missing->empty()) *missing = name;
   return *slot != nullptr;
 }
@@ -58,12 +15,12 @@ bool Resolve(void* handle, const char* name, Pointer* slot, std::string* missing
 }  // namespace
 
 bool LoadApi(bool simulated, Api* api, std::string* error) {
-  const std::string file = simulated ? "libombrix_usb_sim.so.0" : "libombrix_usb.so.0";
-  std::string loaderError;
-  void* handle = OpenFirst(file, &loaderError);
+  const std::string file = LibraryFileName(simulated);
+  std::string why;
+  void* handle = OpenLibrary(file, &why);
   if (handle == nullptr) {
     *error = "The " + std::string(simulated ? "simulator" : "Ombrix_USB") + " library " + file +
-             " could not be loaded (" + loaderError + ").";
+             " could not be loaded (" + why + ").";
     if (!simulated) *error += " Use --sim to run on simulated interfaces.";
     return false;
   }

@@ -55,22 +55,35 @@ int32_t SimDevice(const Serial& serial) {
   return static_cast<int32_t>(strtol(SerialText(serial).c_str() + 3, nullptr, 10));
 }
 
+// The value the simulated wire carried last for channel, or -1 when its
+// block has not been written yet.
+int WireValue(const Api& api, int32_t device, int channel) {
+  int block = (channel - 1) / 32;
+  uint8_t report[64];
+  for (uint32_t i = api.OmbrixSimWriteCount(device); i-- > 0;) {
+    int32_t length = api.OmbrixSimGetWrite(device, i, report, sizeof(report), nullptr);
+    if (length == 34 && report[1] == block) return report[2 + (channel - 1) % 32];
+  }
+  return -1;
+}
+
 // What the simulated wire carried last for each assigned channel: proof that
-// the values reached the interface, not only the buffer.
+// the values reached the interface, not only the buffer. On a loaded
+// machine (or under Wine, whose sleeps are coarser) the last blocks may
+// still be on their way when the hold ends, so they get up to two seconds.
 void PrintSimulatedWire(const Api& api, const Serial& serial, const std::vector<Assignment>& assignments) {
   int32_t device = SimDevice(serial);
-  uint32_t count = api.OmbrixSimWriteCount(device);
-  for (const Assignment& assignment : assignments) {
-    int block = (assignment.channel - 1) / 32;
-    int value = -1;
-    uint8_t report[64];
-    for (uint32_t i = count; i-- > 0;) {
-      int32_t length = api.OmbrixSimGetWrite(device, i, report, sizeof(report), nullptr);
-      if (length == 34 && report[1] == block) {
-        value = report[2 + (assignment.channel - 1) % 32];
-        break;
-      }
+  auto allSent = [&] {
+    for (const Assignment& assignment : assignments) {
+      if (WireValue(api, device, assignment.channel) < 0) return false;
     }
+    return true;
+  };
+  for (int waited = 0; waited < 2000 && !allSent(); waited += 10) {
+    if (!SleepUnlessStopped(10)) break;
+  }
+  for (const Assignment& assignment : assignments) {
+    int value = WireValue(api, device, assignment.channel);
     if (value < 0) {
       printf("simulated wire: channel %d not sent\n", assignment.channel);
     } else {

@@ -1,11 +1,15 @@
 # Runs the tool once and checks its exit code and output:
-#   cmake -DTOOL=... -DARGS="a|b" -DEXIT=n [-DOUT=regex] [-DERR=regex] -P expect_cli.cmake
+#   cmake -DTOOL=... -DARGS="a|b" -DEXIT=n [-DOUT=regex] [-DERR=regex] [-DEMULATOR="x|y"] -P expect_cli.cmake
 # Both regular expressions must match (stdout and stderr respectively), and
 # stderr must be empty when the run is expected to succeed: the tool
 # reports problems there and nowhere else.
 string(REPLACE "|" ";" ARGS "${ARGS}")
-execute_process(COMMAND ${TOOL} ${ARGS} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
+execute_process(COMMAND ${EMULATOR} ${TOOL} ${ARGS} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err
                 TIMEOUT 120)
+# Windows ends lines with CR LF in text mode; the expectations are the same.
+string(REPLACE "\r\n" "\n" out "${out}")
+string(REPLACE "\r\n" "\n" err "${err}")
 set(failed "")
 if(NOT code STREQUAL "${EXIT}")
   string(APPEND failed "exit code ${code}, expected ${EXIT}\n")

@@ -1,25 +1,15 @@
 #include "live_view.h"
 
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "console.h"
 #include "session.h"
 
 namespace ombrix_tool {
 namespace {
-
-// Set by the SIGWINCH handler, cleared by the drawing thread.
-std::atomic<bool> g_resized{false};
-struct sigaction g_previousResize {};
-
-extern "C" void OnResizeSignal(int) { g_resized.store(true); }
 
 constexpr const char* kColourMark = "\x1b[1;33m";  // bold yellow
 constexpr const char* kPlainMark = "\x1b[7m";      // reverse video
@@ -46,31 +36,24 @@ bool ColourWanted() {
   return OutputIsTerminal() && (noColour == nullptr || noColour[0] == '\0');
 }
 
-LiveView::LiveView(bool enabled) : enabled_(enabled), colour_(enabled && ColourWanted()) {
+LiveView::LiveView(bool enabled) : enabled_(enabled && EnterTerminalSequences()), colour_(enabled_ && ColourWanted()) {
   if (!enabled_) return;
-  struct sigaction action {};
-  action.sa_handler = OnResizeSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGWINCH, &action, &g_previousResize);
-  g_resized.store(true);  // the first draw clears the screen
+  WatchTerminalResize(true);
+  resized_ = true;  // the first draw clears the screen
   fputs("\x1b[?1049h\x1b[?25l\x1b[?7l", stdout);
   fflush(stdout);
 }
 
 LiveView::~LiveView() {
   if (!enabled_) return;
-  sigaction(SIGWINCH, &g_previousResize, nullptr);
+  WatchTerminalResize(false);
   fputs("\x1b[0m\x1b[?7h\x1b[?25h\x1b[?1049l", stdout);
   fflush(stdout);
+  LeaveTerminalSequences();
 }
 
 void LiveView::Size(int* width, int* height) const {
-  winsize size{};
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0) {
-    *width = size.ws_col;
-    *height = size.ws_row;
-    return;
-  }
+  if (TerminalSize(width, height)) return;
   *width = 80;
   *height = 24;
 }
@@ -79,7 +62,8 @@ void LiveView::Draw(const std::vector<ScreenLine>& lines) {
   int width = 0;
   int height = 0;
   Size(&width, &height);
-  std::string screen = g_resized.exchange(false) ? "\x1b[2J" : "";
+  std::string screen = resized_ ? "\x1b[2J" : "";
+  resized_ = false;
   const char* mark = colour_ ? kColourMark : kPlainMark;
   char position[32];
   int row = 0;
@@ -101,7 +85,7 @@ void LiveView::Draw(const std::vector<ScreenLine>& lines) {
 
 bool LiveView::Wait(uint32_t milliseconds) {
   uint64_t end = NowMicros() + uint64_t{milliseconds} * 1000;
-  while (!StopRequested() && !(enabled_ && g_resized.load())) {
+  while (!StopRequested() && !(enabled_ && (resized_ || (resized_ = TakeTerminalResized())))) {
     uint64_t now = NowMicros();
     if (now >= end) return true;
     SleepUnlessStopped(static_cast<uint32_t>(std::min<uint64_t>((end - now + 999) / 1000, 10)));

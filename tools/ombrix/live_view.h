@@ -20,7 +20,8 @@ class LiveView {
  public:
   // Takes over the terminal when enabled: the alternate screen (the user's
   // scrollback stays as it was), cursor hidden, line wrap off so that no
-  // line can ever spill onto the next, and a SIGWINCH handler.
+  // line can ever spill onto the next, and a watch on the terminal's size
+  // (console.h). Stays disabled when the terminal cannot take sequences.
   explicit LiveView(bool enabled);
   // Gives the terminal back, also after Ctrl-C.
   ~LiveView();
@@ -41,6 +42,9 @@ class LiveView {
  private:
   bool enabled_;
   bool colour_;
+  // A resize not drawn yet: set by Wait() and the constructor, cleared by
+  // Draw(); the drawing thread only.
+  bool resized_ = false;
 };
 
 }  // namespace ombrix_tool

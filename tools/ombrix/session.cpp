@@ -1,19 +1,13 @@
 #include "session.h"
 
-#include <signal.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace ombrix_tool {
 namespace {
-
-std::atomic<bool> g_stop{false};
-
-extern "C" void OnStopSignal(int) { g_stop.store(true); }
 
 struct SimKind {
   uint16_t productId;
@@ -95,37 +89,23 @@ bool CheckAttached(const Api& api, const Serial& serial, std::string* error) {
   return false;
 }
 
-void InstallStopHandler() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
-
-bool StopRequested() { return g_stop.load(); }
-
 bool SleepUnlessStopped(uint32_t milliseconds) {
   uint64_t end = NowMicros() + uint64_t{milliseconds} * 1000;
   while (!StopRequested()) {
     uint64_t now = NowMicros();
     if (now >= end) return true;
     uint64_t step = end - now < 20000 ? end - now : 20000;
-    usleep(static_cast<useconds_t>(step));
+    std::this_thread::sleep_for(std::chrono::microseconds(step));
   }
   return false;
 }
 
+// The simulator's clock is std::chrono::steady_clock too (CLOCK_MONOTONIC
+// on Linux, the performance counter on Windows).
 uint64_t NowMicros() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
-}
-
-bool OutputIsTerminal() {
-  if (!isatty(STDOUT_FILENO)) return false;
-  const char* term = getenv("TERM");
-  return term != nullptr && strcmp(term, "dumb") != 0;
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
 }
 
 }  // namespace ombrix_tool

@@ -44,15 +44,15 @@ std::vector<Serial> ConnectedSerials(const Api& api);
 // what is attached instead.
 bool CheckAttached(const Api& api, const Serial& serial, std::string* error);
 
-// Ctrl-C (SIGINT) and SIGTERM only set a flag, so that every command can
-// close its links on the way out.
+// Ctrl-C (SIGINT) and SIGTERM, and on Windows Ctrl-Break and closing the
+// console, only set a flag, so that every command can close its links on
+// the way out (console_posix.cpp, console_win32.cpp).
 void InstallStopHandler();
 bool StopRequested();
 // Sleeps up to milliseconds; returns early (false) when a stop is requested.
 bool SleepUnlessStopped(uint32_t milliseconds);
 
-// Microseconds on the steady clock (CLOCK_MONOTONIC), the clock of the
-// simulator's write log.
+// Microseconds on the steady clock, the clock of the simulator's write log.
 uint64_t NowMicros();
 
 // Whether standard output is a terminal that understands cursor control.

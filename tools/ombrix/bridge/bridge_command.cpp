@@ -1,6 +1,7 @@
 #include "bridge_command.h"
 
 #include "../commands.h"
+#include "../console.h"
 #include "bridge.h"
 #include "http/status_page.h"
 
@@ -63,6 +64,11 @@ int RunBridge(const ombrix_tool::Api& api, BridgeOptions& options) {
 
   Bridge bridge(api, config, !options.unicastOnly);
   if (!bridge.Start(&error)) return ombrix_tool::Fail(error);
+  // Where the system delivers a stop on a thread of its own (Windows), it
+  // reaches the bridge's event loop here; a stop that came before the
+  // relay was in place is passed on at once.
+  ombrix_tool::StopRelay relay([&bridge] { bridge.RequestStop(); });
+  if (ombrix_tool::StopRequested()) bridge.RequestStop();
   bridge.Run();
   return 0;
 }

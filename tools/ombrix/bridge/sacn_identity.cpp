@@ -1,32 +1,20 @@
 #include "sacn_identity.h"
 
-#include <unistd.h>
-#include <uuid/uuid.h>
+#include "host_identity.h"
 
 namespace ombrix_bridge {
 namespace {
 
-// This bridge's own UUID namespace; changing it would give every installed
-// bridge new CIDs.
-const char kCidNamespace[] = "5b0e3f2a-7c41-4d8e-9a36-0f6c1d2e8b57";
+// This bridge's own UUID namespace, 5b0e3f2a-7c41-4d8e-9a36-0f6c1d2e8b57;
+// changing it would give every installed bridge new CIDs.
+constexpr Uuid kCidNamespace = {0x5b, 0x0e, 0x3f, 0x2a, 0x7c, 0x41, 0x4d, 0x8e,
+                                0x9a, 0x36, 0x0f, 0x6c, 0x1d, 0x2e, 0x8b, 0x57};
 
 }  // namespace
 
-std::string HostName() {
-  char name[256] = {};
-  if (gethostname(name, sizeof(name) - 1) != 0 || name[0] == '\0') return "localhost";
-  return name;
-}
-
 Cid MakeCid(const std::string& host, const ombrix_tool::Serial& serial, uint16_t universe) {
-  uuid_t space;
-  uuid_parse(kCidNamespace, space);
   std::string name = host + "/" + std::string(serial.begin(), serial.end()) + "/" + std::to_string(universe);
-  uuid_t out;
-  uuid_generate_sha1(out, space, name.data(), name.size());
-  Cid cid;
-  for (size_t i = 0; i < cid.size(); ++i) cid[i] = out[i];
-  return cid;
+  return NameBasedUuid(kCidNamespace, name);
 }
 
 std::string SourceName(const std::string& host, const ombrix_tool::Serial& serial) {

@@ -10,12 +10,11 @@
 #include <string>
 
 #include "../session.h"
+#include "host_identity.h"  // HostName()
 
 namespace ombrix_bridge {
 
 using Cid = std::array<uint8_t, 16>;
-
-std::string HostName();
 
 // A version 5 (SHA-1) UUID from host, serial and universe.
 Cid MakeCid(const std::string& host, const ombrix_tool::Serial& serial, uint16_t universe);

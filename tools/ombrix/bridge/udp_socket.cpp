@@ -51,9 +51,11 @@ bool UdpSocket::Open(const asio::ip::address& bind, int port, std::string* error
   if (!failure && bind.is_v4() && !bind.is_unspecified()) {
     socket_.set_option(asio::ip::multicast::outbound_interface(bind.to_v4()), failure);
   }
+  if (!failure) IgnorePortUnreachable(socket_, failure);
   // Multicast stays looped back, so that receivers on this machine (a
   // visualiser, a console in software) hear what we send; the sACN receiver
-  // ignores our own CIDs.
+  // ignores our own CIDs. (Windows applies the option to receiving instead,
+  // where on is just as right: senders on this machine reach the bridge.)
   if (!failure) {
     asio::ip::address any = bind.is_v6() ? asio::ip::address(asio::ip::address_v6::any())
                                          : asio::ip::address(asio::ip::address_v4::any());

@@ -20,6 +20,10 @@ using Endpoint = asio::ip::udp::endpoint;
 // defaultPort. On failure error gets a sentence.
 bool ParseEndpoint(const std::string& text, int defaultPort, Endpoint* endpoint, std::string* error);
 
+// A datagram that an unreachable port refused must not fail the socket's
+// next receive (udp_socket_posix.cpp, udp_socket_win32.cpp).
+void IgnorePortUnreachable(asio::ip::udp::socket& socket, asio::error_code& failure);
+
 class UdpSocket {
  public:
   using Handler = std::function<void(const uint8_t* data, size_t size, const Endpoint& sender)>;
