@@ -98,7 +98,17 @@ mkdir -p "$root/tmp/ombrix-debs"
 cp "$debs"/*.deb "$root/tmp/ombrix-debs/"
 
 step "packages: dpkg -i in the root"
-quietly in_root sh -c 'dpkg -i /tmp/ombrix-debs/*.deb'
+# dpkg -i installs our packages as a user would; the libraries they depend
+# on from Debian (toml++, libuuid, cpp-httplib for the tool) are not in a
+# minimal root, so dpkg leaves those packages unconfigured and apt brings
+# the dependencies, exactly as `apt-get -f install` does after `dpkg -i` on
+# any Debian machine.
+if ! in_root sh -c 'dpkg -i /tmp/ombrix-debs/*.deb' >>"$OMBRIX_SETUP_LOG" 2>&1; then
+  echo "dpkg -i left packages waiting for their Debian dependencies; apt-get -f install brings them"
+  cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
+  quietly in_root apt-get update -q
+  quietly in_root env DEBIAN_FRONTEND=noninteractive apt-get -f install -y -q --no-install-recommends
+fi
 for package in "${packages[@]}"; do
   in_root dpkg-query -W -f='${Status}\n' "$package" | grep -qx 'install ok installed' \
     || { echo "packages: $package is not installed" >&2; exit 1; }

@@ -90,6 +90,7 @@ work=$PWD
   echo '/bin/busybox --install -s /bin'
   echo 'mount -t proc proc /proc; mount -t sysfs sysfs /sys; mount -t devtmpfs devtmpfs /dev'
   guest_insmod_lines
+  echo 'ifconfig lo 127.0.0.1 up  # the loopback tests of the simulator suite'
   echo 'nine="-t 9p -o trans=virtio,version=9p2000.L,msize=512000"'
   echo 'mount $nine,ro,cache=loose hostroot /newroot || echo "OMBRIX-GUEST-MOUNT failed: host root"'
   echo "mount \$nine work /newroot$work || echo 'OMBRIX-GUEST-MOUNT failed: work folder'"
@@ -97,6 +98,9 @@ work=$PWD
   echo 'mount -t proc proc /newroot/proc; mount -t sysfs sysfs /newroot/sys'
   echo 'mount -t devtmpfs devtmpfs /newroot/dev; mkdir -p /newroot/dev/pts /newroot/dev/shm'
   echo 'mount -t devpts devpts /newroot/dev/pts; mount -t tmpfs tmpfs /newroot/dev/shm'
+  echo '# What udev would add: bash and others need /dev/fd.'
+  echo 'ln -s /proc/self/fd /newroot/dev/fd; ln -s /proc/self/fd/0 /newroot/dev/stdin'
+  echo 'ln -s /proc/self/fd/1 /newroot/dev/stdout; ln -s /proc/self/fd/2 /newroot/dev/stderr'
   echo 'echo OMBRIX-GUEST-START'
   echo "chroot /newroot /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TERM=dumb \\"
   echo "  /bin/bash $work/scripts/wine-hid-guest.sh run ${guest_options[*]:-}"
@@ -109,10 +113,12 @@ guest_pack_initramfs "$root" "$build/initramfs.cpio.gz"
 step "Windows device tier: booting the guest (${guest_options[*]:-device tests only})"
 log=$build/guest.log
 started=$(date +%s)
-# Bounds a hung guest: the run takes some 3 minutes warm, making the
-# prefix some 4 more, the 32-bit simulator suite some more again.
+# Bounds a hung guest. Warm, the device tests take some 3 minutes; making
+# the prefix takes 4 more on an idle 2-core machine and far longer on a
+# busy one; the 32-bit simulator suite adds its own share.
 guest_limit=900
-[ $host_i386 = 0 ] && guest_limit=1800
+[[ " ${guest_options[*]:-} " == *" --make-prefix "* ]] && guest_limit=$((guest_limit + 2400))
+[[ " ${guest_options[*]:-} " == *" --sim-suite "* ]] && guest_limit=$((guest_limit + 1200))
 # Software emulation: nested KVM is not dependable on CI hosts. With SMAP
 # on, QEMU 7.2's emulation faults at Wine's return to user mode and every
 # Wine process dies at start.

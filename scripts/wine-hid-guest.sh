@@ -47,7 +47,7 @@ make_prefix() {
 # installed modules at the same paths.
 link_builtin_copies() {
   local file name installed
-  while IFS= read -r -d '' file; do
+  find "$1" -type f -size +16k -print0 | while IFS= read -r -d '' file; do
     name=$(basename "$file")
     for installed in /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/"$name" \
                      /usr/lib/i386-linux-gnu/wine/i386-windows/"$name"; do
@@ -56,16 +56,17 @@ link_builtin_copies() {
         break
       fi
     done
-  done < <(find "$1" -type f -size +16k -print0)
+  done
 }
 
 # ---- The run ----------------------------------------------------------------------
 
 # run_program <label> <bits> <program.exe>: one Wine process. The program
 # and the DLLs beside it run from the guest's memory: Wine maps PE images
-# from their files, which faults on the 9p share. The output goes through
-# a file: on a terminal Wine's console turns spaces into cursor movements,
-# and a pipe would stay open in the Wine services a program may start.
+# from their files, which faults on the 9p share. The output goes to a
+# file, followed as it grows: on a terminal Wine's console turns spaces
+# into cursor movements, and a pipe would stay open in the Wine services a
+# program may start.
 failures=0
 run_program() {
   local label=$1 bits=$2 program=$3 start status folder
@@ -73,11 +74,18 @@ run_program() {
   echo "---- $label: $(basename "$program") ($bits-bit) ----"
   folder=/tmp/programs/$label
   mkdir -p "$folder"
-  cp "$program" "$(dirname "$program")"/*.dll "$folder/"
-  (cd "$folder" && timeout 900 "$OLDPWD/src/platform/win32/wine-run.sh" "$bits" "$(basename "$program")" \
-    >"$folder/output.txt" 2>&1)
+  cp "$program" "$folder/"
+  local dll
+  for dll in "$(dirname "$program")"/*.dll; do
+    [ -f "$dll" ] && cp "$dll" "$folder/"
+  done
+  : >"$folder/output.txt"
+  (cd "$folder" && exec timeout 900 "$OLDPWD/src/platform/win32/wine-run.sh" "$bits" "$(basename "$program")" \
+    >"$folder/output.txt" 2>&1) &
+  local pid=$!
+  tail -n +1 -f --pid=$pid "$folder/output.txt" 2>/dev/null
+  wait $pid
   status=$?
-  cat "$folder/output.txt"
   if [ $status -eq 0 ]; then
     echo "OMBRIX-RUN $label passed ($(($(date +%s) - start)) s)"
   else

@@ -59,11 +59,14 @@ bool QueueOutputStep(Link& link) {
 bool PolledOutputStep(Link& link, int blocksPerPass) {
   for (int examined = 0; examined < blocksPerPass; ++examined) {
     int block = link.blockCursor;
-    uint8_t current[kBlockBytes];
-    LoadSharedBlock<kBlockBytes>(current, link.outputUniverse + block * kBlockBytes);
+    const uint8_t* shared = link.outputUniverse + block * kBlockBytes;
     if (link.blockDirty[block] != 0 ||
-        std::memcmp(current, link.sentShadow + block * kBlockBytes, kBlockBytes) != 0) {
-      // blockCursor stays on the block: its completion records it.
+        !SharedBlockEquals<kBlockBytes>(shared, link.sentShadow + block * kBlockBytes)) {
+      // The report carries the block as it is now; its completion records
+      // what was sent in sentShadow, and blockCursor stays on the block
+      // until then.
+      uint8_t current[kBlockBytes];
+      LoadSharedBlock<kBlockBytes>(current, shared);
       BuildDmxBlockReport(link.txPayload, BlockReportType(link, block, false), current);
       link.blockInFlight = 1;
       return true;

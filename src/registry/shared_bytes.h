@@ -52,6 +52,24 @@ inline void LoadSharedBlock(uint8_t* destination, const uint8_t* shared) {
   }
 }
 
+// Whether kCount shared bytes equal known ones, without copying them out:
+// the test the polled scan makes on every clean block.
+template <size_t kCount>
+inline bool SharedBlockEquals(const uint8_t* shared, const uint8_t* known) {
+  if (reinterpret_cast<uintptr_t>(shared) % sizeof(SharedWord) != 0) {
+    uint8_t copy[kCount];
+    LoadSharedBytes(copy, shared, kCount);
+    return std::memcmp(copy, known, kCount) == 0;
+  }
+  for (size_t i = 0; i < kCount; i += sizeof(SharedWord)) {
+    SharedWord word = __atomic_load_n(reinterpret_cast<const SharedWord*>(shared + i), __ATOMIC_RELAXED);
+    SharedWord expected;
+    std::memcpy(&expected, known + i, sizeof expected);
+    if (word != expected) return false;
+  }
+  return true;
+}
+
 inline void StoreSharedBytes(uint8_t* shared, const uint8_t* source, size_t count) {
   size_t i = 0;
   for (; i < count && reinterpret_cast<uintptr_t>(shared + i) % sizeof(SharedWord) != 0; ++i) {

@@ -2,6 +2,7 @@
 // writes whose delay has passed and sends streamed input blocks on time.
 // Started with the first timed work, it then lives as long as the process,
 // waiting on its wake event while nothing is due.
+#include "ombrix_usb_sim.h"
 #include "platform/sim/sim_model.h"
 
 #if defined(__linux__)
@@ -37,7 +38,14 @@ void SendStreamBlock(SimDevice* device) {
   }
 }
 
-void RunDueWork(uint64_t now) {
+// Returns the shortest frame period of the framed devices that completed a
+// write (0: none did). Their frame clocks keep ticking for one more frame:
+// a host that answers a completion with its next write within the frame
+// then finds the clock already set for the tick that completes it, as a
+// USB host controller's frames run whether or not anyone waits, instead of
+// having to wake the clock once more (a thread switch, late under load).
+uint64_t RunDueWork(uint64_t now) {
+  uint64_t framePeriod = 0;
   for (SimDevice* device : State().devices) {
     for (size_t i = 0; i < device->pending.size();) {
       const Transfer& transfer = device->pending[i];
@@ -45,6 +53,10 @@ void RunDueWork(uint64_t now) {
         Transfer done = transfer;
         device->pending.erase(device->pending.begin() + static_cast<std::ptrdiff_t>(i));
         FinishTransfer(done, true, done.length);
+        if (device->writeBehaviour == OMBRIX_SIM_WRITE_FRAMED && device->writeDelayMicros != 0 &&
+            (framePeriod == 0 || device->writeDelayMicros < framePeriod)) {
+          framePeriod = device->writeDelayMicros;
+        }
       } else {
         ++i;
       }
@@ -58,14 +70,17 @@ void RunDueWork(uint64_t now) {
       }
     }
   }
+  return framePeriod;
 }
 
-bool NextDue(uint64_t* next) {
+// The earliest work due; a frame period (non-zero) adds the next tick.
+bool NextDue(uint64_t now, uint64_t framePeriod, uint64_t* next) {
   bool any = false;
   auto consider = [&](uint64_t due) {
     if (!any || due < *next) *next = due;
     any = true;
   };
+  if (framePeriod != 0) consider((now / framePeriod + 1) * framePeriod);
   for (SimDevice* device : State().devices) {
     for (const Transfer& transfer : device->pending) {
       if (transfer.isWrite && transfer.dueMicros != 0) consider(transfer.dueMicros);
@@ -84,13 +99,14 @@ void ClockMain(void*) {
   platform::RecursiveLock& lock = SimLock();
   lock.Enter();
   for (;;) {
-    RunDueWork(NowMicros());
+    uint64_t now = NowMicros();
+    uint64_t framePeriod = RunDueWork(now);
     uint64_t next = 0;
-    bool due = NextDue(&next);
+    bool due = NextDue(now, framePeriod, &next);
     platform::EventReset(g_clockWake);
     g_plannedMicros = due ? next : UINT64_MAX;
     lock.Leave();
-    uint64_t now = NowMicros();
+    now = NowMicros();
     if (!due) {
       platform::EventWait(g_clockWake, platform::kInfinite);
     } else if (next > now) {
