@@ -49,6 +49,16 @@ ensure_packages() {
   echo "installed ${missing[*]} ($((SECONDS - started)) s)"
 }
 
+# 32-bit Wine comes from the i386 architecture. It is installed on every
+# machine, whether or not this kernel runs i386 code: its files also serve
+# the QEMU guests, whose kernel does.
+ensure_i386_architecture() {
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    unset OMBRIX_APT_UPDATED
+  fi
+}
+
 # What the default build needs, including the tools' own packages
 # (scripts/deps-*.sh).
 ensure_build_packages() {

@@ -13,11 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-# As in tier-wine.sh: 32-bit Wine comes from the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-  unset OMBRIX_APT_UPDATED
-fi
+ensure_i386_architecture
 ensure_packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 googletest \
   libcli11-dev libasio-dev libtomlplusplus-dev nlohmann-json3-dev tshark nodejs zip
 command -v npm >/dev/null || ensure_packages npm

@@ -16,12 +16,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib.sh
 source scripts/guest-lib.sh
 
-# 32-bit Wine comes from the i386 architecture, needed here even where this
-# kernel cannot run it: the guest's kernel can.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-  unset OMBRIX_APT_UPDATED
-fi
+ensure_i386_architecture
 ensure_packages qemu-system-x86 linux-image-amd64 busybox-static cpio wine wine64 wine32:i386 \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake ninja-build g++ googletest libudev-dev pkg-config
 

@@ -12,12 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-# 32-bit Wine comes from the i386 architecture; it is installed on every
-# machine (its files serve guests too), whether or not this kernel runs it.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-  unset OMBRIX_APT_UPDATED
-fi
+ensure_i386_architecture
 ensure_packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 googletest
 
 runs32=no
