@@ -69,7 +69,17 @@ else
     guest_options+=(--make-prefix)
   fi
 fi
-[ $host_i386 = 0 ] && guest_options+=(--sim-suite)
+# The 32-bit simulator suite in the guest, for hosts that cannot run it
+# themselves, has not yet been shown to finish within this tier's time
+# budget under emulation, so it runs only when asked for; the 32-bit device
+# tests above run in the guest on every machine.
+if [ $host_i386 = 0 ]; then
+  if [ -n "${OMBRIX_GUEST_SIM_SUITE:-}" ]; then
+    guest_options+=(--sim-suite)
+  else
+    skipped "32-bit simulator suite in the QEMU guest: not yet within the time budget here (OMBRIX_GUEST_SIM_SUITE=1 runs it)"
+  fi
+fi
 
 guest_find_kernel
 step "Windows device tier: initramfs for kernel ${guest_kernel#/boot/vmlinuz-}"
