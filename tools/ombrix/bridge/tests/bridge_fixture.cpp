@@ -93,6 +93,10 @@ void BridgeTest::SetUp() {
   const ombrix_tool::Api& api = SimApi();
   ASSERT_EQ(api.OmbrixSimReset(), 1);
   ombrix_tool::AddSimulatedInterfaces(api, 2);
+  ChooseBridgePorts();
+}
+
+void BridgeTest::ChooseBridgePorts() {
   sacnPort_ = FreeUdpPort();
   do {
     artnetPort_ = FreeUdpPort();
@@ -103,13 +107,23 @@ void BridgeTest::TearDown() { StopBridge(); }
 
 void BridgeTest::StartBridge(BridgeConfig config, ombrix_bridge::BridgeTiming timing) {
   config.bind = "127.0.0.1";
-  config.sacnPort = sacnPort_;
-  config.artnetPort = artnetPort_;
   std::string error;
-  ASSERT_TRUE(ombrix_bridge::CheckConfig(config, &error)) << error;
-  // Unicast only: tests send nothing to addresses outside loopback.
-  bridge_ = std::make_unique<ombrix_bridge::Bridge>(SimApi(), config, false, timing);
-  ASSERT_TRUE(bridge_->Start(&error)) << error;
+  // The ports were free when SetUp chose them, but another test process, or
+  // a peer this test bound since, may have been handed one of them by the
+  // kernel in between. Choosing again is the only cure for that race; tests
+  // read sacnPort_ and artnetPort_ only after this returns.
+  for (int attempt = 0;; ++attempt) {
+    config.sacnPort = sacnPort_;
+    config.artnetPort = artnetPort_;
+    ASSERT_TRUE(ombrix_bridge::CheckConfig(config, &error)) << error;
+    // Unicast only: tests send nothing to addresses outside loopback.
+    bridge_ = std::make_unique<ombrix_bridge::Bridge>(SimApi(), config, false, timing);
+    error.clear();
+    if (bridge_->Start(&error)) break;
+    bridge_.reset();
+    ASSERT_TRUE(attempt < 20 && error.find("already in use") != std::string::npos) << error;
+    ChooseBridgePorts();
+  }
   thread_ = std::thread([this] { bridge_->Run(); });
 }
 

@@ -59,6 +59,8 @@ class BridgeTest : public ::testing::Test {
   // Starts the bridge with config (its ports are filled in).
   void StartBridge(BridgeConfig config, ombrix_bridge::BridgeTiming timing = {});
   void StopBridge();
+  // Picks two distinct loopback ports that are free right now.
+  void ChooseBridgePorts();
 
   // Waits (up to 3 s) until the simulated device has written a DMX block
   // whose 32 channels equal those of levels at that block. Returns whether
