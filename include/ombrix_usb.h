@@ -19,7 +19,10 @@
  *    the serial. A null serial pointer is treated as a serial that is not
  *    found: the function returns 0 (or writes nothing) and never crashes.
  *  - Device errors never appear in a result: a transfer that fails becomes an
- *    interface-change callback.
+ *    interface-change callback, one per failed transfer. Transfers that
+ *    cannot even start (the interface is gone) make one callback between
+ *    them, until a transfer of that link succeeds again, so an unplug is
+ *    reported even when none of its transfers was outstanding.
  *
  * Threads. The library runs two threads of its own while at least one link
  * is open: the I/O thread, which performs every transfer and calls the two

@@ -194,6 +194,37 @@ TEST_F(NotifyTest, UnplugCallsGlobalThenPerLinkInterfaceChangeForThatLinkOnly) {
   EXPECT_EQ(CloseAllLinks(), 1);
 }
 
+// An interface can vanish while none of its transfers is outstanding (its
+// input was queued up, so each read completed at once). Reads that then
+// cannot start must still tell the application, once and not on every
+// pass; a good read afterwards arms the report again.
+TEST_F(NotifyTest, TransfersThatCannotStartReportTheInterfaceOnceUntilOneSucceeds) {
+  int32_t device = AddFamilyDevice(0x0832, 0x0100, "NOSTART000000001");
+  Serial serial = SerialOf("NOSTART000000001");
+  ASSERT_EQ(OpenLink(serial.data(), nullptr, nullptr), 1);
+  ASSERT_EQ(RegisterInterfaceChangeNotification(OnInterfaceChange), 1);
+  int32_t id = RegisterInterfaceChangeNotificationSerial(serial.data(), OnInterfaceSerial);
+  ASSERT_GT(id, 0);
+  ASSERT_TRUE(WaitUntil([&] { return OmbrixSimPendingTransfers(device) == 1; }));  // its read
+
+  OmbrixSimSetReadBehaviour(device, OMBRIX_SIM_READ_REFUSE);
+  uint8_t heartbeat[34] = {0, 0x12};
+  OmbrixSimInjectInput(device, heartbeat, sizeof heartbeat);  // ends the read; the next is refused
+  ASSERT_TRUE(WaitForCount(kInterfaceSerial, 1));
+  ombrix::platform::SleepMillis(100);  // some fifty passes of refused reads
+  EXPECT_EQ(Log(), (std::vector<Entry>{{kInterfaceChange, 0, 0}, {kInterfaceSerial, id, 0}}));
+
+  OmbrixSimSetReadBehaviour(device, OMBRIX_SIM_READ_NORMAL);
+  ASSERT_TRUE(WaitUntil([&] { return OmbrixSimPendingTransfers(device) == 1; }));
+  OmbrixSimInjectInput(device, heartbeat, sizeof heartbeat);  // a good read
+  ASSERT_TRUE(WaitUntil([&] { return OmbrixSimPendingTransfers(device) == 1; }));
+  OmbrixSimUnplug(device);
+  ASSERT_TRUE(WaitForCount(kInterfaceSerial, 2));
+  ombrix::platform::SleepMillis(100);
+  EXPECT_EQ(CountOf(kInterfaceChange), 2u);
+  EXPECT_EQ(CloseAllLinks(), 1);
+}
+
 // A heartbeat that arrives while its link is parked (a registration in
 // progress) must reach the callback once the link runs again. The I/O
 // thread may meet the resumed link in the middle of its parked step; it

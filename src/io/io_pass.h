@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "notify/messages.h"
 #include "platform/platform.h"
 #include "registry/link.h"
 
@@ -21,6 +22,20 @@ struct WaitList {
     if (count < platform::kMaxWaitEvents) events[count++] = event;
   }
 };
+
+// Every transfer that ends in failure reports an interface change. One that
+// cannot even start is reported only while nothing has been reported since
+// the link's last good transfer: an interface unplugged while none of its
+// transfers was outstanding (input queued up, so every read completed at
+// once) would otherwise never be reported at all, yet a dead device whose
+// transfers fail to start on every pass must not flood the application.
+inline void ReportTransferFailure(Link& link, bool started) {
+  if (!started && link.failureReported != 0) return;
+  link.failureReported = 1;
+  PostLinkMessage(kMsgInterfaceChange, &link);
+}
+
+inline void NoteTransferSuccess(Link& link) { link.failureReported = 0; }
 
 // Completes the outstanding write if it has ended, then chooses and issues
 // the next report: mode change, transmit configuration, store, DMX output.

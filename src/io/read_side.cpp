@@ -61,10 +61,11 @@ bool CompleteRead(Link& link, WaitList& wait) {
   link.readLock.Leave();
   link.readPending = 0;
   if (!succeeded) {
-    PostLinkMessage(kMsgInterfaceChange, &link);
-  } else if (transferred == kReportBytes) {
-    TakeReceived(link, transferred);
+    ReportTransferFailure(link, true);
+    return true;
   }
+  NoteTransferSuccess(link);
+  if (transferred == kReportBytes) TakeReceived(link, transferred);
   return true;
 }
 
@@ -79,6 +80,7 @@ void IssueRead(Link& link, WaitList& wait) {
   } else {
     link.readLock.Leave();
     link.readPending = 0;
+    ReportTransferFailure(link, false);
   }
 }
 

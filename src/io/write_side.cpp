@@ -29,9 +29,10 @@ bool CompleteWrite(Link& link, WaitList& wait) {
   link.writeLock.Leave();
   link.writePending = 0;
   if (succeeded) {
+    NoteTransferSuccess(link);
     RecordCompletedWrite(link, transferred);
   } else {
-    PostLinkMessage(kMsgInterfaceChange, &link);  // blockInFlight keeps its value
+    ReportTransferFailure(link, true);  // blockInFlight keeps its value
   }
   return true;
 }
@@ -90,9 +91,10 @@ void IssueWrite(Link& link, WaitList& wait) {
     link.writePending = 1;
     wait.Add(link.writeEvent);
   } else {
-    // Not started: nothing is reported; the choice comes round again.
+    // Not started: the choice comes round again.
     link.writeLock.Leave();
     link.writePending = 0;
+    ReportTransferFailure(link, false);
   }
 }
 

@@ -106,6 +106,11 @@ struct Link {
   int32_t inputBlockCount = 0;
   int32_t readIdleCount = 0;
   int32_t readPending = 0;
+
+  // ---- Failure reporting: I/O thread only once the link runs ----------------
+  // 1 once an interface change has been posted for this link and no transfer
+  // has succeeded since.
+  int32_t failureReported = 0;
   uint8_t rxReport[kReportBytes] = {};
   platform::Overlapped readOverlapped;
 
