@@ -27,36 +27,61 @@ make_prefix() {
   export WINEPREFIX=$1
   local key='HKLM\System\CurrentControlSet\Services\winebus'
   rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
+  local started=$(date +%s)
   wine_run 64 cmd /c exit >/dev/null 2>&1
+  echo "  wineboot: $(($(date +%s) - started)) s"
   # Without libSDL2 the hidraw backend would never start with SDL enabled,
   # leaving only Wine's virtual mouse and keyboard. Without udevd in the
   # guest, winebus scans /dev/hidraw* itself and watches /dev for unplugs.
   wine_run 64 reg add "$key" /v "Enable SDL" /t REG_DWORD /d 0 /f >/dev/null 2>&1 &&
     wine_run 64 reg add "$key" /v DisableUdevd /t REG_DWORD /d 1 /f >/dev/null 2>&1 || return 1
   $wineserver -w
+  echo "  settings: $(($(date +%s) - started)) s"
   rm -f "$WINEPREFIX.lock"
-  link_builtin_copies "$WINEPREFIX/drive_c/windows"
+  link_builtin_copies "$WINEPREFIX/drive_c"
+  echo "  prefix ready: $(($(date +%s) - started)) s"
   [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || { echo "the prefix has no 32-bit support" >&2; return 1; }
   grep -q '"DisableUdevd"=dword:00000001' "$WINEPREFIX/system.reg"
 }
 
 # wineboot copies Wine's PE modules into the prefix, over a gigabyte for
-# both word sizes. Each copy that is identical to the installed module
-# becomes a link to it: Wine still finds its builtin marker there, and the
-# kept prefix shrinks to some 30 MB. The host and the guest see the
-# installed modules at the same paths.
+# both word sizes. Each copy becomes a link to the installed module: Wine
+# still finds its builtin marker there, and the kept prefix shrinks to some
+# 30 MB. The host and the guest see the installed modules at the same paths.
+# A copy is known by Wine's builtin marker, its machine type (which picks
+# the installed tree) and its name and size; comparing the bytes as well
+# would read the whole gigabyte again, which under emulation over the 9p
+# share took minutes. One perl process does it all: a process per file is
+# slow under emulation too.
 link_builtin_copies() {
-  local file name installed
-  find "$1" -type f -size +16k -print0 | while IFS= read -r -d '' file; do
-    name=$(basename "$file")
-    for installed in /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/"$name" \
-                     /usr/lib/i386-linux-gnu/wine/i386-windows/"$name"; do
-      if [ -f "$installed" ] && cmp -s "$file" "$installed"; then
-        ln -sf "$installed" "$file"
-        break
-      fi
-    done
-  done
+  perl -e '
+    use strict;
+    use File::Find;
+    my %tree = (0x8664 => "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows",
+                0x014c => "/usr/lib/i386-linux-gnu/wine/i386-windows");
+    my ($linked, $kept) = (0, 0);
+    find({ no_chdir => 1, wanted => sub {
+      my $file = $File::Find::name;
+      return if -l $file || ! -f _;
+      my $size = -s _;
+      return if $size <= 16384;
+      open(my $in, "<:raw", $file) or return;
+      read($in, my $head, 4096);
+      close $in;
+      return unless length($head) >= 0x60 && substr($head, 0x40, 16) eq "Wine builtin DLL";
+      my $pe = unpack("V", substr($head, 0x3c, 4));
+      return unless $pe + 6 <= length($head) && substr($head, $pe, 4) eq "PE\0\0";
+      my $dir = $tree{unpack("v", substr($head, $pe + 4, 2))} or return;
+      my ($name) = $file =~ m{([^/]+)$};
+      my $installed = "$dir/$name";
+      if (-f $installed && -s _ == $size && unlink($file) && symlink($installed, $file)) {
+        ++$linked;
+      } else {
+        ++$kept;
+      }
+    }}, $ARGV[0]);
+    print "  $linked builtin copies linked, $kept kept\n";
+  ' "$1"
 }
 
 # ---- The run ----------------------------------------------------------------------
