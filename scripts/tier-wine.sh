@@ -48,7 +48,7 @@ for target in "win64 mingw-x86_64.cmake x86_64-w64-mingw32 64" "win32 mingw-i686
   # System DLLs only, so it loads on any Windows without a runtime beside it.
   check_imports "$triple-objdump" "build/$preset/Ombrix_USB.dll" hid kernel32 msvcrt setupapi user32 winmm
   if [ "$bits" = 32 ] && [ "$runs32" = no ]; then
-    skipped "32-bit Windows tests: this kernel cannot execute 32-bit x86 code"
+    skipped "32-bit Windows tests on the host: this kernel cannot execute 32-bit x86 code (the Windows device tier runs them in its QEMU guest)"
     continue
   fi
   step "Windows tests under Wine: $preset"

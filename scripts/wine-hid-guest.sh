@@ -25,7 +25,7 @@ export WINEDEBUG=-all
 
 make_prefix() {
   export WINEPREFIX=$1
-  local key='HKLM\System\CurrentControlSet\Services\winebus'
+  local key='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\winebus'
   rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
   local started=$(date +%s)
   wine_run 64 cmd /c exit >/dev/null 2>&1
@@ -33,8 +33,11 @@ make_prefix() {
   # Without libSDL2 the hidraw backend would never start with SDL enabled,
   # leaving only Wine's virtual mouse and keyboard. Without udevd in the
   # guest, winebus scans /dev/hidraw* itself and watches /dev for unplugs.
-  wine_run 64 reg add "$key" /v "Enable SDL" /t REG_DWORD /d 0 /f >/dev/null 2>&1 &&
-    wine_run 64 reg add "$key" /v DisableUdevd /t REG_DWORD /d 1 /f >/dev/null 2>&1 || return 1
+  # One Wine process for both: each costs seconds under emulation.
+  printf 'REGEDIT4\r\n\r\n[%s]\r\n"Enable SDL"=dword:00000000\r\n"DisableUdevd"=dword:00000001\r\n' \
+    "$key" >"$WINEPREFIX/drive_c/winebus.reg"
+  wine_run 64 reg import 'C:\winebus.reg' >/dev/null 2>&1 || return 1
+  rm -f "$WINEPREFIX/drive_c/winebus.reg"
   $wineserver -w
   echo "  settings: $(($(date +%s) - started)) s"
   rm -f "$WINEPREFIX.lock"
