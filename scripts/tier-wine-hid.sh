@@ -65,7 +65,7 @@ else
     printf '%s\n' "$prefix_inputs" >"$build/prefix.inputs"
     echo "made $build/prefix.tar ($((SECONDS - started)) s)"
   else
-    echo "Wine prefix: this kernel cannot run i386 code, so the guest makes it (about 4 minutes)"
+    echo "Wine prefix: this kernel cannot run i386 code, so the guest makes it (2 to 3 minutes)"
     guest_options+=(--make-prefix)
   fi
 fi
@@ -114,11 +114,11 @@ guest_pack_initramfs "$root" "$build/initramfs.cpio.gz"
 step "Windows device tier: booting the guest (${guest_options[*]:-device tests only})"
 log=$build/guest.log
 started=$(date +%s)
-# Bounds a hung guest. Warm, the device tests take some 3 minutes; making
-# the prefix takes 4 more on an idle 2-core machine and far longer on a
-# busy one; the 32-bit simulator suite adds its own share.
+# Bounds a hung guest. On an idle 2-core machine the device tests take
+# about a minute, making the prefix under 3 more and the 32-bit simulator
+# suite under 4; each limit leaves room for a machine several times slower.
 guest_limit=900
-[[ " ${guest_options[*]:-} " == *" --make-prefix "* ]] && guest_limit=$((guest_limit + 2400))
+[[ " ${guest_options[*]:-} " == *" --make-prefix "* ]] && guest_limit=$((guest_limit + 900))
 [[ " ${guest_options[*]:-} " == *" --sim-suite "* ]] && guest_limit=$((guest_limit + 1200))
 # Software emulation: nested KVM is not dependable on CI hosts. With SMAP
 # on, QEMU 7.2's emulation faults at Wine's return to user mode and every
