@@ -24,6 +24,10 @@
 #define OMBRIX_TESTS_HIDRAW_GUEST_DEVICE_SCRIPT_PROTOCOL_H
 
 #include <cstdint>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace device_script {
 
@@ -59,6 +63,46 @@ constexpr Role kRoles[] = {
 
 // The release number the server gives every device.
 constexpr uint16_t kVersionNumber = 0x0123;
+
+// The lines of a file's contents without the end marker; false while the
+// marker is missing, i.e. the file is not yet written whole. Carriage
+// returns are dropped: either side may have written the file.
+inline bool MarkedLines(const std::string& contents, std::vector<std::string>* lines) {
+  lines->clear();
+  std::istringstream stream(contents);
+  std::string line;
+  while (std::getline(stream, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines->push_back(line);
+  }
+  if (lines->empty() || lines->back() != kEndMarker) return false;
+  lines->pop_back();
+  return true;
+}
+
+// Reports travel as lower-case hex, two digits a byte.
+inline std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (uint8_t byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 15];
+  }
+  return text;
+}
+
+inline bool FromHex(const std::string& text, std::vector<uint8_t>* bytes) {
+  if (text.size() % 2 != 0) return false;
+  bytes->clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    char* end = nullptr;
+    std::string pair = text.substr(i, 2);
+    unsigned long value = std::strtoul(pair.c_str(), &end, 16);
+    if (end != pair.c_str() + 2) return false;
+    bytes->push_back(static_cast<uint8_t>(value));
+  }
+  return true;
+}
 
 }  // namespace device_script
 

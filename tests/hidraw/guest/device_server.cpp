@@ -62,38 +62,9 @@ bool WriteWhole(const std::string& file, const std::string& body) {
 bool ReadWhole(const std::string& file, std::vector<std::string>* lines) {
   std::ifstream in(PathOf(file), std::ios::binary);
   if (!in) return false;
-  lines->clear();
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();  // written by a Windows program
-    lines->push_back(line);
-  }
-  if (lines->empty() || lines->back() != device_script::kEndMarker) return false;
-  lines->pop_back();
-  return true;
-}
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (uint8_t byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 15];
-  }
-  return text;
-}
-
-bool FromHex(const std::string& text, std::vector<uint8_t>* bytes) {
-  if (text.size() % 2 != 0) return false;
-  bytes->clear();
-  for (size_t i = 0; i < text.size(); i += 2) {
-    char* end = nullptr;
-    std::string pair = text.substr(i, 2);
-    unsigned long value = std::strtoul(pair.c_str(), &end, 16);
-    if (end != pair.c_str() + 2) return false;
-    bytes->push_back(static_cast<uint8_t>(value));
-  }
-  return true;
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return device_script::MarkedLines(contents.str(), lines);
 }
 
 std::string DeviceLine(const Scripted& device) {
@@ -211,7 +182,7 @@ class Server {
 
   static std::string ReportLines(const std::vector<Received>& reports) {
     std::string lines = "OK\n";
-    for (const Received& received : reports) lines += Hex(received.report) + "\n";
+    for (const Received& received : reports) lines += device_script::Hex(received.report) + "\n";
     return lines;
   }
 
@@ -239,7 +210,7 @@ class Server {
       std::string hex;
       std::vector<uint8_t> payload;
       words >> hex;
-      if (!FromHex(hex, &payload) || payload.empty() || payload.size() > 64) return "ERROR bad payload\n";
+      if (!device_script::FromHex(hex, &payload) || payload.empty() || payload.size() > 64) return "ERROR bad payload\n";
       return device.SendInput(payload) ? "OK\n" : "ERROR input not sent\n";
     }
     if (verb == "unplug") {

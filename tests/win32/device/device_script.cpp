@@ -39,36 +39,16 @@ bool ReadWhole(const std::string& file, std::vector<std::string>* lines) {
   DWORD count = 0;
   while (ReadFile(handle, buffer, sizeof buffer, &count, nullptr) && count > 0) contents.append(buffer, count);
   CloseHandle(handle);
-  lines->clear();
-  std::istringstream stream(contents);
-  std::string line;
-  while (std::getline(stream, line)) lines->push_back(line);
-  if (lines->empty() || lines->back() != device_script::kEndMarker) return false;
-  lines->pop_back();
-  return true;
-}
-
-std::string Hex(const Bytes& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (uint8_t byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 15];
-  }
-  return text;
-}
-
-Bytes FromHex(const std::string& text) {
-  Bytes bytes;
-  for (size_t i = 0; i + 1 < text.size(); i += 2) {
-    bytes.push_back(static_cast<uint8_t>(std::strtoul(text.substr(i, 2).c_str(), nullptr, 16)));
-  }
-  return bytes;
+  return device_script::MarkedLines(contents, lines);
 }
 
 std::vector<Bytes> ReportsOf(const std::vector<std::string>& lines) {
   std::vector<Bytes> reports;
-  for (const std::string& line : lines) reports.push_back(FromHex(line));
+  for (const std::string& line : lines) {
+    Bytes report;
+    device_script::FromHex(line, &report);  // the server writes only whole hex lines
+    reports.push_back(report);
+  }
   return reports;
 }
 
@@ -128,7 +108,7 @@ std::vector<Bytes> DeviceScript::WaitForReports(const std::string& device, size_
 void DeviceScript::Clear(const std::string& device) { Exchange("clear " + device, 0); }
 
 void DeviceScript::Input(const std::string& device, const Bytes& payload) {
-  Exchange("input " + device + " " + Hex(payload), 0);
+  Exchange("input " + device + " " + device_script::Hex(payload), 0);
 }
 
 void DeviceScript::Unplug(const std::string& device) { Exchange("unplug " + device, 0); }

@@ -65,6 +65,10 @@ std::vector<uint8_t> MakeSacnData(uint16_t universe, const Levels& levels, uint8
   packet.sequence = sequence;
   packet.universe = universe;
   packet.streamTerminated = terminated;
+  return EncodeSacn(packet, levels);
+}
+
+std::vector<uint8_t> EncodeSacn(SacnData packet, const Levels& levels) {
   packet.slots = levels.data();
   packet.slotCount = 512;
   std::vector<uint8_t> out(kSacnDataMaxSize);

@@ -34,11 +34,7 @@ std::vector<uint8_t> Source(uint16_t universe, const Levels& levels, uint8_t seq
   packet.preview = preview;
   packet.streamTerminated = terminated;
   packet.universe = universe;
-  packet.slots = levels.data();
-  packet.slotCount = 512;
-  std::vector<uint8_t> out(kSacnDataMaxSize);
-  out.resize(BuildSacnData(packet, out.data(), out.size()));
-  return out;
+  return EncodeSacn(packet, levels);
 }
 
 class StatusApiTest : public BridgeTest {
