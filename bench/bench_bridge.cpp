@@ -22,7 +22,7 @@
 
 #include "bench_support.h"
 #include "bridge.h"
-#include "linked_api.h"
+#include "client/linked_api.h"
 #include "protocols/sacn_packet.h"
 
 namespace {

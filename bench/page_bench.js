@@ -7,7 +7,7 @@
 //   -> simulated loopback -> sACN universe 101 to this script.
 // Everything on 127.0.0.1. Usage (after building the tool):
 //   node bench/page_bench.js [SECONDS]   (each of four phases, default 20)
-// OMBRIX_TOOL names the ombrix binary (default build/default/tools/ombrix/ombrix).
+// OMBRIX_TOOL names the ombrix binary (default build/default/apps/ombrix/ombrix).
 'use strict';
 
 const fs = require('fs');
@@ -15,10 +15,10 @@ const path = require('path');
 const http = require('http');
 const dgram = require('dgram');
 const { spawn } = require('child_process');
-const { SacnSource, openSocket } = require('../tests/webpage/sacn_source');
+const { SacnSource, openSocket } = require('../apps/bridge/tests/webpage/sacn_source');
 
 const root = path.join(__dirname, '..');
-const tool = process.env.OMBRIX_TOOL || path.join(root, 'build', 'default', 'tools', 'ombrix', 'ombrix');
+const tool = process.env.OMBRIX_TOOL || path.join(root, 'build', 'default', 'apps', 'ombrix', 'ombrix');
 const seconds = Number(process.argv[2] || 20);
 const UNIVERSES = 32;
 const TICKS_PER_SECOND = 100;  // USER_HZ on Linux

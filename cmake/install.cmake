@@ -30,23 +30,6 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/include/ombrix_usb.h ${PROJECT_SOURCE_DIR}/include/ombrix_usb_sim.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 
-if(TARGET ombrix)
-  install(TARGETS ombrix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
-  # Compressed, as Debian wants manual pages; man reads them everywhere.
-  execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/man/ombrix.1
-    OUTPUT_FILE ${PROJECT_BINARY_DIR}/ombrix.1.gz)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/man/ombrix.1)
-  install(FILES ${PROJECT_BINARY_DIR}/ombrix.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
-  # The network bridge as a systemd service, and its guide.
-  set(OMBRIX_BRIDGE_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
-  set(OMBRIX_BRIDGE_DOCDIR ${CMAKE_INSTALL_FULL_DOCDIR})
-  configure_file(${PROJECT_SOURCE_DIR}/packaging/systemd/ombrix-bridge.service
-    ${PROJECT_BINARY_DIR}/systemd/ombrix-bridge.service @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/systemd/ombrix-bridge.service DESTINATION lib/systemd/system
-    COMPONENT tools)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/bridge.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tools)
-endif()
-
 # The pure-Python package, where the system's python3 finds it when the
 # prefix is /usr (Debian's dist-packages).
 if(NOT WIN32)

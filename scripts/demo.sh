@@ -7,7 +7,7 @@ ensure_build_packages
 echo "building the demo (build/default) ..."
 quietly cmake --preset default
 quietly cmake --build --preset default -j "$(nproc)" --target ombrix ombrix_usb_sim ombrix_list_demo
-if [ -x build/default/tools/ombrix/ombrix ]; then
-  exec build/default/tools/ombrix/ombrix demo "$@"
+if [ -x build/default/apps/ombrix/ombrix ]; then
+  exec build/default/apps/ombrix/ombrix demo "$@"
 fi
 exec build/default/examples/ombrix_list_demo

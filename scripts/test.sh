@@ -42,6 +42,12 @@ native_suite() {
     ctest --preset "$preset" -j 2 --timeout 600
 }
 
+step "formatting of changed C and C++ files"
+tier_started=$SECONDS
+status=0
+bash scripts/check-format.sh || status=$?
+record "formatting" "$status" $((SECONDS - tier_started))
+
 for preset in default asan tsan; do
   step "native build and tests: $preset"
   tier_started=$SECONDS

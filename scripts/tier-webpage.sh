@@ -26,5 +26,5 @@ quietly npm install --prefix build/npm-web --no-audit --no-fund --loglevel=error
 echo "npm: playwright-core $(node -p "require('./build/npm-web/node_modules/playwright-core/package.json').version") installed"
 
 step "status page: chromium headless follows a running bridge"
-OMBRIX_TOOL="$PWD/build/default/tools/ombrix/ombrix" timeout 180 node tests/webpage/page_test.js
+OMBRIX_TOOL="$PWD/build/default/apps/ombrix/ombrix" timeout 180 node apps/bridge/tests/webpage/page_test.js
 step "status page: passed"

@@ -4,7 +4,7 @@
 # simulator DLL (the command line as the Linux tool's tests expect it, the
 # sentence for a missing DLL, name-based CIDs from the system's SHA-1), and
 # the bridge under Wine driven by the native npm peers over loopback with
-# tshark watching (tests/bridge_interop/run.sh, as for the Linux tool).
+# tshark watching (apps/bridge/tests/interop/run.sh, as for the Linux tool).
 # Ends with the Windows package, a zip of both word sizes.
 #
 # 64-bit always runs. 32-bit is always built and checked; its programs run
@@ -33,7 +33,7 @@ for target in "win64 mingw-x86_64.cmake x86_64-w64-mingw32 64" "win32 mingw-i686
   build_gtest "$preset" "$toolchain"
   step "Windows tool build: $preset"
   quietly cmake --preset "$preset"
-  cmake --build --preset "$preset" -j 2 --target ombrix windows_tool_test Ombrix_USB ombrix_usb_sim
+  cmake --build --preset "$preset" -j 2 --target ombrix windows_tool_test windows_console_test Ombrix_USB ombrix_usb_sim
   check_imports "$triple-objdump" "build/$preset/ombrix.exe" "${tool_imports[@]}"
   if [ "$bits" = 32 ] && [ "$runs32" = no ]; then
     skipped "32-bit Windows tool tests: this kernel cannot execute 32-bit x86 code"
@@ -41,7 +41,7 @@ for target in "win64 mingw-x86_64.cmake x86_64-w64-mingw32 64" "win32 mingw-i686
   fi
   step "Windows tool tests under Wine: $preset"
   ctest --preset "$preset" -j 2 --timeout 600 -L windows-tool
-  bash tests/bridge_interop/run.sh --label "Windows bridge interop ($bits-bit)" --stop-signal INT \
+  bash apps/bridge/tests/interop/run.sh --label "Windows bridge interop ($bits-bit)" --stop-signal INT \
     -- src/platform/win32/wine-run.sh "$bits" "build/$preset/ombrix.exe"
 done
 

@@ -1,29 +1,20 @@
 #!/usr/bin/env bash
-# The shared library exports the 24 API functions (and, for the simulator,
-# the OmbrixSim* control functions) and nothing else: no C++ symbol leaks.
+# The shared library exports exactly the functions of the list of exports
+# (src/exports.def.h): the 24 API functions, and for the simulator its
+# OmbrixSim* control functions as well; no C++ symbol leaks.
+#   check_exports.sh EXPORTS_DEF_H LIBRARY sim|real
 set -euo pipefail
-library=$1
-expect_sim=$2
-api="CloseAllLinks CloseLink GetAllConnectedInterfaces GetAllOpenedInterfaces GetDeviceTyp
-GetDeviceVersion GetInterfaceConfig OpenLink RegisterHeartbeatNotification
-RegisterInputChangeBlockNotification RegisterInputChangeBlockNotificationSerial
-RegisterInputChangeNotification RegisterInterfaceChangeNotification
-RegisterInterfaceChangeNotificationSerial SendDmxUniverse SetInterfaceAdvTxConfig SetInterfaceMode
-StoreInterfaceAdvTxConfig UnregisterHeartbeatNotification UnregisterInputChangeBlockNotification
-UnregisterInputChangeBlockNotificationSerial UnregisterInputChangeNotification
-UnregisterInterfaceChangeNotification UnregisterInterfaceChangeNotificationSerial"
+list=$1
+library=$2
+variant=$3
+kinds=API
+[ "$variant" = sim ] && kinds='API|SIM'
+expected=$(sed -nE "s/^OMBRIX_($kinds)_EXPORT\(([A-Za-z]+), [0-9]+\)$/\2/p" "$list" | sort)
+[ -n "$expected" ] || { echo "no entries read from $list"; exit 1; }
 exported=$(nm -D --defined-only "$library" | awk '$2 ~ /^[TtWwVvDdBbRr]$/ {print $3}' | sort)
-missing=0
-for name in $api; do
-  grep -qx "$name" <<<"$exported" || { echo "missing export: $name"; missing=1; }
-done
-others=$(grep -vxF -f <(tr ' ' '\n' <<<"$api" | sed '/^$/d') <<<"$exported" || true)
-if [ "$expect_sim" = sim ]; then
-  others=$(grep -v '^OmbrixSim' <<<"$others" || true)
-  grep -q '^OmbrixSimReset$' <<<"$exported" || { echo "missing OmbrixSimReset"; missing=1; }
-fi
-if [ -n "$others" ]; then
-  echo "unexpected exports:"; echo "$others"; missing=1
-fi
-[ "$missing" -eq 0 ] && echo "exports of $(basename "$library"): $(wc -l <<<"$exported") names, as expected"
-exit "$missing"
+missing=$(comm -23 <(echo "$expected") <(echo "$exported"))
+others=$(comm -13 <(echo "$expected") <(echo "$exported"))
+[ -n "$missing" ] && { echo "missing exports:"; echo "$missing"; }
+[ -n "$others" ] && { echo "unexpected exports:"; echo "$others"; }
+[ -z "$missing$others" ] || exit 1
+echo "exports of $(basename "$library"): $(wc -l <<<"$exported") names, as expected"

@@ -94,13 +94,20 @@ bool ControlStep(Link& link) {
   }
 }
 
+// Blocks one pass may send from a polled output buffer: a whole universe
+// for a single running link, fewer as more links share the pass, so that no
+// link waits behind another's full universe.
+constexpr int kBlocksPerPassOneLink = 16;
+constexpr int kBlocksPerPassTwoLinks = 8;
+constexpr int kBlocksPerPassMoreLinks = 4;
+
 int BlocksPerPass() {
   int running = 0;
   for (Link* link = Registry().head.load(std::memory_order_acquire); link != nullptr;
        link = link->next.load(std::memory_order_acquire)) {
     if (link->control.load(std::memory_order_acquire) == kControlRun) ++running;
   }
-  return running <= 1 ? 16 : running == 2 ? 8 : 4;
+  return running <= 1 ? kBlocksPerPassOneLink : running == 2 ? kBlocksPerPassTwoLinks : kBlocksPerPassMoreLinks;
 }
 
 bool RegistryEmpty() {

@@ -6,7 +6,7 @@ namespace ombrix {
 
 int32_t SyncWriteReport(Link* link, const uint8_t* payload, uint32_t length, uint32_t timeoutMs) {
   if (length > kSyncWriteMaxPayload) return -1;  // before anything else
-  if (link == nullptr || link->isOpen.load(std::memory_order_acquire) == 0) return -3;
+  if (link == nullptr || link->isOpen.load(std::memory_order_acquire) == 0) return kSyncWriteNoLink;
 
   platform::LockGuard guard(link->writeLock);
   platform::EventReset(link->writeEvent);

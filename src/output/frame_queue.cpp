@@ -15,7 +15,7 @@ uint8_t Advance(uint8_t position) { return static_cast<uint8_t>((position + 1) %
 void QueueReset(Link& link) {
   link.queueWrite.store(0, std::memory_order_release);
   link.queueRead.store(0, std::memory_order_release);
-  link.frameCursor = 16;
+  link.frameCursor = Link::kNoFrame;
 }
 
 int QueuePushFrame(Link& link, const uint8_t* universe) {

@@ -132,8 +132,10 @@ struct Link {
   std::atomic<uint8_t> queueWrite{0};
   std::atomic<uint8_t> queueRead{0};
   uint8_t queueSlots[kQueueSlots][kUniverseBytes] = {};
-  // I/O thread only once the link runs.
-  int32_t frameCursor = 16;
+  // I/O thread only once the link runs. frameCursor is the next block of
+  // sendFrame to send; one past the last block means no frame is being sent.
+  static constexpr int32_t kNoFrame = kBlockCount;
+  int32_t frameCursor = kNoFrame;
   uint8_t sendFrame[kUniverseBytes] = {};
   // Fixed when the link is opened; read-only afterwards.
   int32_t queueMode = 1;

@@ -1,0 +1,22 @@
+# Writes the page's files into a C++ source as byte arrays (run with
+# cmake -P at build time, whenever a file of http/page/ changes):
+#   cmake -DPAGE_DIR=... -DOUTPUT=... -P embed_page.cmake
+set(assets "kPageHtml index.html text/html" "kPageScript page.js text/javascript" "kPageStyle page.css text/css")
+set(source "// Generated from apps/bridge/page/ by embed_page.cmake; do not edit.\n")
+string(APPEND source "#include \"http/page_assets.h\"\n\nnamespace ombrix_bridge {\nnamespace {\n")
+set(definitions "")
+foreach(asset IN LISTS assets)
+  string(REPLACE " " ";" parts "${asset}")
+  list(GET parts 0 name)
+  list(GET parts 1 file)
+  list(GET parts 2 type)
+  file(READ "${PAGE_DIR}/${file}" bytes HEX)
+  string(LENGTH "${bytes}" hexLength)
+  math(EXPR size "${hexLength} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${bytes}")
+  string(APPEND source "const unsigned char ${name}Data[] = {${bytes}};\n")
+  string(APPEND definitions "const PageAsset ${name} = {${name}Data, ${size}, \"${type}; charset=utf-8\"};\n")
+endforeach()
+string(APPEND source "}  // namespace\n\n${definitions}\n}  // namespace ombrix_bridge\n")
+file(WRITE "${OUTPUT}.tmp" "${source}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)

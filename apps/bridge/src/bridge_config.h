@@ -1,0 +1,94 @@
+// What the bridge is told to do: which interface carries which network
+// universe in which direction, where it listens and sends, and whom it
+// trusts. Filled from the command line or a TOML file, then checked once
+// before anything opens.
+#ifndef OMBRIX_BRIDGE_CONFIG_H
+#define OMBRIX_BRIDGE_CONFIG_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "client/session.h"
+
+namespace ombrix_bridge {
+
+using ombrix_tool::Serial;
+
+enum class Protocol { kSacn, kArtnet };
+
+// A network universe: an sACN universe 1-63999, or an Art-Net 15-bit
+// port-address (Net << 8 | SubNet << 4 | Universe).
+struct NetworkUniverse {
+  Protocol protocol = Protocol::kSacn;
+  uint16_t number = 0;
+  bool operator==(const NetworkUniverse& other) const {
+    return protocol == other.protocol && number == other.number;
+  }
+  bool operator<(const NetworkUniverse& other) const {
+    return protocol != other.protocol ? protocol < other.protocol : number < other.number;
+  }
+};
+
+// "sacn:1" or "artnet:NET:SUB:UNI" as the user writes it.
+std::string UniverseText(const NetworkUniverse& universe);
+
+enum class Direction {
+  kOut,  // network universe -> interface output
+  kIn,   // interface input -> network universe
+};
+
+struct Mapping {
+  Serial serial{};
+  Direction direction = Direction::kOut;
+  NetworkUniverse universe;
+};
+
+enum class LossPolicy { kHold, kFade };
+
+// A mode for one interface that overrides the default (from the file).
+struct InterfaceMode {
+  Serial serial{};
+  int mode = 0;
+};
+
+struct BridgeConfig {
+  std::vector<Mapping> mappings;
+  std::vector<InterfaceMode> modes;
+  std::string bind = "0.0.0.0";  // the address (and so the network interface) to listen and join on
+  // The mode set on interfaces with an output mapping. Interfaces that only
+  // give input stay in mode 0, so that the bridge never makes an interface
+  // transmit on a line a console is driving; a file may set their mode.
+  int mode = 2;
+  int sacnPort = 5568;
+  int artnetPort = 6454;
+  std::vector<std::string> sacnTargets;    // unicast destinations for sACN we send
+  std::vector<std::string> artnetTargets;  // unicast destinations for ArtDmx we send
+  std::vector<std::string> allow;          // CIDR blocks of accepted senders; empty: everyone
+  int priority = 100;                      // sACN priority of the universes we send
+  LossPolicy loss = LossPolicy::kHold;
+  double fadeSeconds = 3.0;  // with kFade: from the last look to zero in this long
+  std::string http;          // [ADDRESS:]PORT of the status page; empty: no page
+};
+
+// The mode the bridge sets on this interface.
+int ModeFor(const BridgeConfig& config, const Serial& serial);
+
+// Parses "sacn:U" or "artnet:NET:SUB:UNI". On failure error gets a sentence.
+bool ParseUniverse(const std::string& text, NetworkUniverse* universe, std::string* error);
+// Parses "SERIAL=sacn:U" or "SERIAL=artnet:NET:SUB:UNI".
+bool ParseMapping(const std::string& text, Direction direction, Mapping* mapping, std::string* error);
+
+// Reads a TOML configuration file into config (values it sets replace the
+// defaults; mappings are added). On failure error names the file, the line
+// and what is wrong.
+bool LoadConfigFile(const std::string& path, BridgeConfig* config, std::string* error);
+
+// Checks what cannot be checked value by value: at least one mapping, one
+// output universe per interface (an interface has one output), ranges and
+// addresses. On failure error gets a sentence.
+bool CheckConfig(const BridgeConfig& config, std::string* error);
+
+}  // namespace ombrix_bridge
+
+#endif  // OMBRIX_BRIDGE_CONFIG_H
