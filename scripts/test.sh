@@ -50,8 +50,12 @@ run_tier() {
   shift
   echo "==== $name ===="
   if [ -n "${OMBRIX_VERBOSE:-}" ]; then
-    "$@" 2>&1 | tee "$log" || true
+    # Not "|| true": with pipefail a failed tier fails the pipeline, and the
+    # status would then be true's.
+    set +e
+    "$@" 2>&1 | tee "$log"
     status=${PIPESTATUS[0]}
+    set -e
   else
     "$@" >"$log" 2>&1 || status=$?
   fi
