@@ -106,16 +106,17 @@ TEST_F(ConfigTest, QueueModeSendsOnlyTheNewestUniverseWithTheProductsTypeBytes) 
     ASSERT_EQ(OpenLink(serial.data(), nullptr, nullptr), 1);
     OmbrixSimClearWrites(device);
 
-    // The mode report stays outstanding long enough for three universes
-    // to pile up behind the blank one the link starts with.
-    OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 300000);
-    ASSERT_EQ(SetInterfaceMode(serial.data(), 2), 1);
+    // In mode 0 the I/O thread takes no frame, so three universes queued
+    // now pile up behind the blank one the link starts with, and all four
+    // are waiting when the mode goes up. (Queued after the mode change,
+    // behind a slow mode report, they would pile up only if the test
+    // thread kept up with the device.)
     uint8_t universes[3][512];
     for (int u = 0; u < 3; ++u) {
       for (int i = 0; i < 512; ++i) universes[u][i] = static_cast<uint8_t>(u * 50 + i);
       ASSERT_EQ(SendDmxUniverse(serial.data(), universes[u]), 1);
     }
-    OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 0);
+    ASSERT_EQ(SetInterfaceMode(serial.data(), 2), 1);
 
     auto writes = WaitForWrites(device, 17);
     ombrix::platform::SleepMillis(100);  // nothing more may follow
