@@ -3,8 +3,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 
 #include "sim_fixture.h"
+#include "registry/handshake.h"
+#include "registry/library_threads.h"
 #include "registry/registry.h"
 
 using namespace ombrix_test;
@@ -42,6 +45,31 @@ std::vector<Bytes> WaitForWrites(int32_t device, size_t count) {
   WaitUntil([&] { return OmbrixSimWriteCount(device) >= count; });
   return Writes(device);
 }
+
+// Holds a link Paused for a scope, as the registration exports do while
+// they change a callback: the I/O thread leaves the link alone, so every
+// request made meanwhile is waiting at once when it runs again, and the
+// order they go out in is the I/O thread's choice, whatever the timing of
+// the calls. A write held outstanding by a slow device gives the same
+// pile-up only as long as the test thread keeps up with the device.
+class HeldLink {
+ public:
+  explicit HeldLink(const Serial& serial) : control_(ombrix::ControlLock()) {
+    // Under the control lock no close can free the record meanwhile.
+    link_ = ombrix::FindLinkBySerial(serial.data());
+    if (link_ != nullptr) ombrix::PauseLink(*link_);
+  }
+  ~HeldLink() {
+    if (link_ != nullptr) ombrix::ResumeLink(*link_);
+  }
+  HeldLink(const HeldLink&) = delete;
+  HeldLink& operator=(const HeldLink&) = delete;
+  ombrix::Link* link() const { return link_; }
+
+ private:
+  ombrix::platform::LockGuard<ombrix::platform::RecursiveLock> control_;
+  ombrix::Link* link_ = nullptr;
+};
 
 class ConfigTest : public SimTest {};
 
@@ -137,16 +165,24 @@ TEST_F(ConfigTest, WaitingRequestsGoOutModeThenConfigThenStore) {
   ASSERT_EQ(OpenLink(serial.data(), output, nullptr), 1);
   OmbrixSimClearWrites(device);
 
-  // Mode 1 goes out and stays outstanding; everything below piles up
-  // behind it, and the second mode change is taken up only once it has
-  // completed.
-  OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 300000);
+  // Mode 1 goes out; everything below is waiting at once when the held
+  // link runs again.
   ASSERT_EQ(SetInterfaceMode(serial.data(), 1), 1);
-  ASSERT_EQ(StoreInterfaceAdvTxConfig(serial.data()), 1);
-  ASSERT_EQ(SetInterfaceAdvTxConfig(serial.data(), 9, 8, 7, 6, 5, 512, 0), 1);
-  ASSERT_EQ(StoreInterfaceAdvTxConfig(serial.data()), 1);
-  ASSERT_EQ(SetInterfaceMode(serial.data(), 2), 1);
-  OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 0);
+  std::atomic<int> modeTwo{-1};
+  std::unique_ptr<TestThread> waiter;  // joined after the link is let go
+  {
+    HeldLink held(serial);
+    ASSERT_NE(held.link(), nullptr);
+    ASSERT_EQ(StoreInterfaceAdvTxConfig(serial.data()), 1);
+    ASSERT_EQ(SetInterfaceAdvTxConfig(serial.data(), 9, 8, 7, 6, 5, 512, 0), 1);
+    ASSERT_EQ(StoreInterfaceAdvTxConfig(serial.data()), 1);
+    // SetInterfaceMode waits until the mode is taken up, which a held link
+    // never does: it asks from a thread of its own.
+    waiter = std::make_unique<TestThread>([&] { modeTwo.store(SetInterfaceMode(serial.data(), 2)); });
+    ASSERT_TRUE(WaitUntil([&] { return held.link()->modeRequested.load() == 2; }));
+  }
+  waiter->Join();
+  EXPECT_EQ(modeTwo.load(), 1);
 
   auto writes = WaitForWrites(device, 20);
   ASSERT_EQ(writes.size(), 20u);
@@ -165,12 +201,16 @@ TEST_F(ConfigTest, ConfigWithdrawsAWaitingStoreAndReplacesAWaitingConfig) {
   ASSERT_EQ(OpenLink(serial.data(), output, nullptr), 1);
   OmbrixSimClearWrites(device);
 
-  OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 300000);
-  ASSERT_EQ(SetInterfaceMode(serial.data(), 1), 1);  // outstanding meanwhile
-  ASSERT_EQ(StoreInterfaceAdvTxConfig(serial.data()), 1);
-  ASSERT_EQ(SetInterfaceAdvTxConfig(serial.data(), 1, 2, 3, 4, 5, 512, 0), 1);
-  ASSERT_EQ(SetInterfaceAdvTxConfig(serial.data(), 0x21, 0x22, 0x23, 0x24, 0x25, 512, 0), 1);
-  OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 0);
+  ASSERT_EQ(SetInterfaceMode(serial.data(), 1), 1);
+  {
+    // All three waiting at once, so that none can go out before the next
+    // one is made.
+    HeldLink held(serial);
+    ASSERT_NE(held.link(), nullptr);
+    ASSERT_EQ(StoreInterfaceAdvTxConfig(serial.data()), 1);
+    ASSERT_EQ(SetInterfaceAdvTxConfig(serial.data(), 1, 2, 3, 4, 5, 512, 0), 1);
+    ASSERT_EQ(SetInterfaceAdvTxConfig(serial.data(), 0x21, 0x22, 0x23, 0x24, 0x25, 512, 0), 1);
+  }
 
   WaitForWrites(device, 2);
   ombrix::platform::SleepMillis(100);  // a store left behind would go out now
