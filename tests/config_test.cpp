@@ -5,10 +5,9 @@
 #include <cstring>
 #include <memory>
 
-#include "sim_fixture.h"
-#include "registry/handshake.h"
-#include "registry/library_threads.h"
+#include "held_link.h"
 #include "registry/registry.h"
+#include "sim_fixture.h"
 
 using namespace ombrix_test;
 
@@ -45,31 +44,6 @@ std::vector<Bytes> WaitForWrites(int32_t device, size_t count) {
   WaitUntil([&] { return OmbrixSimWriteCount(device) >= count; });
   return Writes(device);
 }
-
-// Holds a link Paused for a scope, as the registration exports do while
-// they change a callback: the I/O thread leaves the link alone, so every
-// request made meanwhile is waiting at once when it runs again, and the
-// order they go out in is the I/O thread's choice, whatever the timing of
-// the calls. A write held outstanding by a slow device gives the same
-// pile-up only as long as the test thread keeps up with the device.
-class HeldLink {
- public:
-  explicit HeldLink(const Serial& serial) : control_(ombrix::ControlLock()) {
-    // Under the control lock no close can free the record meanwhile.
-    link_ = ombrix::FindLinkBySerial(serial.data());
-    if (link_ != nullptr) ombrix::PauseLink(*link_);
-  }
-  ~HeldLink() {
-    if (link_ != nullptr) ombrix::ResumeLink(*link_);
-  }
-  HeldLink(const HeldLink&) = delete;
-  HeldLink& operator=(const HeldLink&) = delete;
-  ombrix::Link* link() const { return link_; }
-
- private:
-  ombrix::platform::LockGuard<ombrix::platform::RecursiveLock> control_;
-  ombrix::Link* link_ = nullptr;
-};
 
 class ConfigTest : public SimTest {};
 
