@@ -21,8 +21,10 @@
  *  - Device errors never appear in a result: a transfer that fails becomes an
  *    interface-change callback, one per failed transfer. Transfers that
  *    cannot even start (the interface is gone) make one callback between
- *    them, until a transfer of that link succeeds again, so an unplug is
- *    reported even when none of its transfers was outstanding.
+ *    them, until a transfer in the same direction (a read, or a write) of
+ *    that link succeeds again, so an unplug is reported even when none of
+ *    its transfers was outstanding, and a link whose reads cannot start is
+ *    reported once however many of its writes succeed.
  *
  * Threads. The library runs two threads of its own while at least one link
  * is open: the I/O thread, which performs every transfer and calls the two

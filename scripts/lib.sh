@@ -1,7 +1,20 @@
 # Helpers shared by the test scripts and the demo script. Sourced with the
 # repository root as the current directory.
 
-step() { printf '\n==== %s ====\n' "$*"; }
+# The test command (scripts/test.sh) sends each tier's whole output to
+# build/logs/<tier>.log and shows the reader only what say() prints: steps,
+# installs, skips and results. It sets OMBRIX_CONSOLE_FD to the descriptor
+# of its own standard output for that. Run on its own, a script prints
+# everything as before.
+say() {
+  printf '%s\n' "$*"
+  if [ -n "${OMBRIX_CONSOLE_FD:-}" ]; then printf '%s\n' "$*" >&"$OMBRIX_CONSOLE_FD"; fi
+}
+
+step() {
+  printf '\n==== %s ====\n' "$*"
+  if [ -n "${OMBRIX_CONSOLE_FD:-}" ]; then printf '  %s\n' "$*" >&"$OMBRIX_CONSOLE_FD"; fi
+}
 
 # Package-manager and other set-up output goes here; it is printed only when
 # a step fails, so the scripts' own output stays about the project.
@@ -46,7 +59,7 @@ ensure_packages() {
     echo "installing ${missing[*]} failed" >&2
     return 1
   }
-  echo "installed ${missing[*]} ($((SECONDS - started)) s)"
+  say "  installed ${missing[*]} ($((SECONDS - started)) s)"
 }
 
 # 32-bit Wine comes from the i386 architecture. It is installed on every
@@ -104,7 +117,7 @@ wine_run() { "$PWD/src/platform/win32/wine-run.sh" "$@"; }
 # line is printed at once and again in the final summary of scripts/test.sh,
 # never counted as passed.
 skipped() {
-  echo "SKIPPED: $*"
+  say "SKIPPED: $*"
   if [ -n "${OMBRIX_SKIP_LOG:-}" ]; then echo "SKIPPED: $*" >>"$OMBRIX_SKIP_LOG"; fi
 }
 

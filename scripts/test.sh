@@ -9,29 +9,88 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-mkdir -p build
+mkdir -p build/logs
 export OMBRIX_SKIP_LOG="$PWD/build/skipped.txt"
 : >"$OMBRIX_SKIP_LOG"
 : >"$OMBRIX_SETUP_LOG"
+rm -f build/logs/*.log build/logs/*.failure
 started=$SECONDS
 
-step "packages"
-ensure_build_packages
-# Only the tests need tmux: it runs the tool's live views in terminals of
-# given sizes.
-ensure_packages tmux
-echo "build and test packages present"
+# Each tier's whole output (compilers, CTest's line per test, set-up) goes
+# to build/logs/<tier>.log; the console gets the tiers' steps, installs,
+# skips and results through say() on descriptor 3. OMBRIX_VERBOSE=1 shows
+# everything as it comes.
+exec 3>&1
+if [ -z "${OMBRIX_VERBOSE:-}" ]; then export OMBRIX_CONSOLE_FD=3; fi
+
+# The lines of a failed tier's log that tell what failed: GoogleTest's
+# failures and their messages, CTest's list of failed tests, compiler
+# errors, sanitizer reports, pytest's and node's failures, our scripts'
+# FAILED lines. At most 40 of them.
+failure_digest() {
+  grep -a -E -A 4 ': Failure$|^\[  FAILED  \]|The following tests FAILED|^[[:space:]]+[0-9]+ - .*\((Failed|Timeout|Exception|SEGFAULT|Subprocess aborted|Child aborted)\)|error:|^FAILED|FAILED[: ]|^(ERROR|WARNING): (Address|Thread|Leak|UndefinedBehavior)Sanitizer|runtime error:|^not ok|AssertionError' "$1" |
+    grep -a -v -E '^\[  FAILED  \] [0-9]+ tests?, listed below' | head -n 40
+}
+
+# Tests that skipped themselves inside a tier that passed are skips of the
+# run as well: CTest lists them as "(Skipped)", pytest -rs as "SKIPPED [n]".
+record_test_skips() {  # record_test_skips TIER LOG
+  local line
+  while IFS= read -r line; do
+    OMBRIX_CONSOLE_FD= skipped "$1: $(echo "$line" | sed -E 's/^[[:space:]]+//')"
+  done < <(grep -a -E '^[[:space:]]+[0-9]+ - .*\(Skipped\)$|^SKIPPED \[[0-9]+\]' "$2" | sort -u)
+}
+
+passed=()
+failed=()
+# run_tier NAME COMMAND...: runs one tier with its output in its log and
+# prints its result; a failure shows what failed and the end of the log.
+run_tier() {
+  local name=$1 log="build/logs/$1.log" tier_started=$SECONDS status=0
+  shift
+  echo "==== $name ===="
+  if [ -n "${OMBRIX_VERBOSE:-}" ]; then
+    # Not "|| true": with pipefail a failed tier fails the pipeline, and the
+    # status would then be true's.
+    set +e
+    "$@" 2>&1 | tee "$log"
+    status=${PIPESTATUS[0]}
+    set -e
+  else
+    "$@" >"$log" 2>&1 || status=$?
+  fi
+  grep -a -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | sed 's/^/  ctest: /' || true
+  record_test_skips "$name" "$log"
+  if [ "$status" -eq 0 ]; then
+    passed+=("$name ($((SECONDS - tier_started)) s)")
+    echo "passed: $name ($((SECONDS - tier_started)) s)"
+  else
+    failed+=("$name")
+    failure_digest "$log" >"build/logs/$name.failure" || true
+    echo "FAILED: $name (status $status, $((SECONDS - tier_started)) s); what failed:"
+    sed 's/^/  | /' "build/logs/$name.failure"
+    echo "  ---- last 25 lines of $log ----"
+    tail -n 25 "$log" | sed 's/^/  | /'
+  fi
+}
+
+build_and_test_packages() {
+  ensure_build_packages
+  # Only the tests need tmux: it runs the tool's live views in terminals of
+  # given sizes.
+  ensure_packages tmux
+}
+echo "==== packages ===="
+if ! build_and_test_packages >build/logs/packages.log 2>&1; then
+  echo "FAILED: installing the build and test packages; the end of build/logs/packages.log:"
+  tail -n 25 build/logs/packages.log
+  exit 1
+fi
 
 # Sanitizer reports end the run: ASan/UBSan abort, TSan exits non-zero.
 export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
-
-passed=()
-failed=()
-record() {  # record NAME STATUS SECONDS
-  if [ "$2" -eq 0 ]; then passed+=("$1 ($3 s)"); else failed+=("$1 (status $2)"); fi
-}
 
 native_suite() {
   local preset=$1
@@ -49,25 +108,22 @@ bash scripts/check-format.sh || status=$?
 record "formatting" "$status" $((SECONDS - tier_started))
 
 for preset in default asan tsan; do
-  step "native build and tests: $preset"
-  tier_started=$SECONDS
-  status=0
-  native_suite "$preset" || status=$?
-  record "native $preset" "$status" $((SECONDS - tier_started))
+  run_tier "native-$preset" native_suite "$preset"
 done
 
 for tier in scripts/tier-*.sh; do
   [ -f "$tier" ] || continue
-  step "tier: $tier"
-  tier_started=$SECONDS
-  status=0
-  bash "$tier" || status=$?
-  record "$(basename "$tier" .sh)" "$status" $((SECONDS - tier_started))
+  run_tier "$(basename "$tier" .sh)" bash "$tier"
 done
 
-step "summary ($((SECONDS - started)) s)"
+echo
+echo "==== summary ($((SECONDS - started)) s; logs in build/logs/) ===="
 for item in "${passed[@]}"; do echo "passed:  $item"; done
-for item in "${failed[@]:-}"; do [ -n "$item" ] && echo "FAILED:  $item"; done
+for item in "${failed[@]:-}"; do
+  [ -n "$item" ] || continue
+  echo "FAILED:  $item (build/logs/$item.log)"
+  head -n 15 "build/logs/$item.failure" | sed 's/^/  | /'
+done
 skips=$(grep -c . "$OMBRIX_SKIP_LOG" || true)
 [ "$skips" -gt 0 ] && cat "$OMBRIX_SKIP_LOG"
 echo "tiers: ${#passed[@]} passed, $(( ${#failed[@]} )) failed, $skips skipped"

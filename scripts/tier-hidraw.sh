@@ -14,7 +14,7 @@ ensure_packages qemu-system-x86 linux-image-amd64 busybox-static cpio libudev-de
   cmake ninja-build g++ libgtest-dev
 
 if ! qemu-system-x86_64 -version >/dev/null 2>&1; then
-  echo "SKIPPED: qemu-system-x86_64 cannot run here"
+  skipped "hidraw tier: qemu-system-x86_64 cannot run here"
   exit 0
 fi
 

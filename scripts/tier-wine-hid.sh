@@ -53,7 +53,7 @@ prefix_inputs="recipe $(sed -n '/^# ---- The prefix/,/^# ---- The run/p' scripts
 $(dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' wine wine64 wine32:i386 libwine libwine:i386 2>/dev/null)"
 guest_options=()
 if [ -f "$build/prefix.tar" ] && [ "$(cat "$build/prefix.inputs" 2>/dev/null)" = "$prefix_inputs" ]; then
-  echo "Wine prefix: kept ($build/prefix.tar)"
+  say "  Wine prefix: kept ($build/prefix.tar)"
 else
   rm -f "$build/prefix.tar" "$build/prefix.inputs"
   if [ $host_i386 = 1 ]; then
@@ -63,9 +63,9 @@ else
     tar -C "$build/prefix-make" -cf "$build/prefix.tar" .
     rm -rf "$build/prefix-make"
     printf '%s\n' "$prefix_inputs" >"$build/prefix.inputs"
-    echo "made $build/prefix.tar ($((SECONDS - started)) s)"
+    say "  made $build/prefix.tar ($((SECONDS - started)) s)"
   else
-    echo "Wine prefix: this kernel cannot run i386 code, so the guest makes it (2 to 3 minutes)"
+    say "  Wine prefix: this kernel cannot run i386 code, so the guest makes it (2 to 3 minutes)"
     guest_options+=(--make-prefix)
   fi
 fi
@@ -86,6 +86,9 @@ cp /bin/busybox "$root/bin/busybox"
 guest_add_modules "$root" virtio_pci_legacy_dev virtio_pci_modern_dev virtio_ring virtio virtio_pci \
   9pnet 9pnet_virtio netfs fscache 9p hid uhid hid-generic
 work=$PWD
+# The work folder's path as one word of the init script, whatever it holds
+# (spaces, quotes).
+work_word="'${work//\'/\'\\\'\'}'"
 {
   echo '#!/bin/busybox sh'
   echo '/bin/busybox --install -s /bin'
@@ -94,8 +97,12 @@ work=$PWD
   echo 'ifconfig lo 127.0.0.1 up  # the loopback tests of the simulator suite'
   echo 'nine="-t 9p -o trans=virtio,version=9p2000.L,msize=512000"'
   echo 'mount $nine,ro,cache=loose hostroot /newroot || echo "OMBRIX-GUEST-MOUNT failed: host root"'
-  echo "mount \$nine work /newroot$work || echo 'OMBRIX-GUEST-MOUNT failed: work folder'"
   echo 'for dir in tmp run root var/tmp; do mount -t tmpfs tmpfs /newroot/$dir; done'
+  echo '# The work folder after the tmpfs mounts, at its own path: a checkout'
+  echo '# under /tmp, /root, /run or /var/tmp would be hidden by them otherwise.'
+  echo "work=$work_word"
+  echo 'mkdir -p "/newroot$work" 2>/dev/null'
+  echo 'mount $nine work "/newroot$work" || echo "OMBRIX-GUEST-MOUNT failed: work folder"'
   echo 'mount -t proc proc /newroot/proc; mount -t sysfs sysfs /newroot/sys'
   echo 'mount -t devtmpfs devtmpfs /newroot/dev; mkdir -p /newroot/dev/pts /newroot/dev/shm'
   echo 'mount -t devpts devpts /newroot/dev/pts; mount -t tmpfs tmpfs /newroot/dev/shm'
@@ -103,9 +110,13 @@ work=$PWD
   echo 'ln -s /proc/self/fd /newroot/dev/fd; ln -s /proc/self/fd/0 /newroot/dev/stdin'
   echo 'ln -s /proc/self/fd/1 /newroot/dev/stdout; ln -s /proc/self/fd/2 /newroot/dev/stderr'
   echo 'echo OMBRIX-GUEST-START'
-  echo "chroot /newroot /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TERM=dumb \\"
-  echo "  /bin/bash $work/scripts/wine-hid-guest.sh run ${guest_options[*]:-}"
-  echo 'echo "OMBRIX-GUEST-EXIT: $?"'
+  echo 'if [ -f "/newroot$work/scripts/wine-hid-guest.sh" ]; then'
+  echo "  chroot /newroot /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TERM=dumb \\"
+  echo "    /bin/bash \"\$work/scripts/wine-hid-guest.sh\" run ${guest_options[*]:-}"
+  echo '  echo "OMBRIX-GUEST-EXIT: $?"'
+  echo 'else'
+  echo '  echo "OMBRIX-GUEST-NO-WORK: $work"'
+  echo 'fi'
   echo 'sync; reboot -f'
 } >"$root/init"
 chmod +x "$root/init"
@@ -128,7 +139,7 @@ timeout "$guest_limit" qemu-system-x86_64 -machine accel=tcg -cpu max,-smap -m 3
   -kernel "$guest_kernel" -initrd "$build/initramfs.cpio.gz" \
   -append "console=ttyS0 panic=-1 quiet loglevel=3" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-  -virtfs "local,path=$work,mount_tag=work,security_model=none,multidevs=remap" \
+  -virtfs "local,path=${work//,/,,},mount_tag=work,security_model=none,multidevs=remap" \
   </dev/null | sed -u 's/\r$//' | tee "$log"
 qemu_status=${PIPESTATUS[0]}
 set -e
@@ -144,6 +155,10 @@ if ! grep -q 'OMBRIX-GUEST-START' "$log"; then
   echo "Windows device tier FAILED: the guest did not start (qemu status $qemu_status)" >&2
   exit 1
 fi
+if grep -q '^OMBRIX-GUEST-NO-WORK' "$log"; then
+  echo "Windows device tier FAILED: the guest cannot see the work folder $work through its 9p share, so it never started Wine" >&2
+  exit 1
+fi
 result=$(sed -n 's/^OMBRIX-GUEST-EXIT: \([0-9]*\).*/\1/p' "$log" | tail -n 1)
 expected_runs=$((2 + sim_programs))
 passed_runs=$(grep -c '^OMBRIX-RUN .* passed' "$log" || true)
@@ -151,4 +166,4 @@ if [ "$result" != 0 ] || [ "$passed_runs" -lt $expected_runs ]; then
   echo "Windows device tier FAILED: guest exit status '${result:-none}', $passed_runs of $expected_runs programs passed (qemu status $qemu_status)" >&2
   exit 1
 fi
-echo "Windows device tier passed"
+say "  guest: $passed_runs of $expected_runs programs passed ($(($(date +%s) - started)) s)"

@@ -3,9 +3,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 
-#include "sim_fixture.h"
+#include "held_link.h"
 #include "registry/registry.h"
+#include "sim_fixture.h"
 
 using namespace ombrix_test;
 
@@ -106,16 +108,17 @@ TEST_F(ConfigTest, QueueModeSendsOnlyTheNewestUniverseWithTheProductsTypeBytes) 
     ASSERT_EQ(OpenLink(serial.data(), nullptr, nullptr), 1);
     OmbrixSimClearWrites(device);
 
-    // The mode report stays outstanding long enough for three universes
-    // to pile up behind the blank one the link starts with.
-    OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 300000);
-    ASSERT_EQ(SetInterfaceMode(serial.data(), 2), 1);
+    // In mode 0 the I/O thread takes no frame, so three universes queued
+    // now pile up behind the blank one the link starts with, and all four
+    // are waiting when the mode goes up. (Queued after the mode change,
+    // behind a slow mode report, they would pile up only if the test
+    // thread kept up with the device.)
     uint8_t universes[3][512];
     for (int u = 0; u < 3; ++u) {
       for (int i = 0; i < 512; ++i) universes[u][i] = static_cast<uint8_t>(u * 50 + i);
       ASSERT_EQ(SendDmxUniverse(serial.data(), universes[u]), 1);
     }
-    OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 0);
+    ASSERT_EQ(SetInterfaceMode(serial.data(), 2), 1);
 
     auto writes = WaitForWrites(device, 17);
     ombrix::platform::SleepMillis(100);  // nothing more may follow
@@ -136,16 +139,24 @@ TEST_F(ConfigTest, WaitingRequestsGoOutModeThenConfigThenStore) {
   ASSERT_EQ(OpenLink(serial.data(), output, nullptr), 1);
   OmbrixSimClearWrites(device);
 
-  // Mode 1 goes out and stays outstanding; everything below piles up
-  // behind it, and the second mode change is taken up only once it has
-  // completed.
-  OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 300000);
+  // Mode 1 goes out; everything below is waiting at once when the held
+  // link runs again.
   ASSERT_EQ(SetInterfaceMode(serial.data(), 1), 1);
-  ASSERT_EQ(StoreInterfaceAdvTxConfig(serial.data()), 1);
-  ASSERT_EQ(SetInterfaceAdvTxConfig(serial.data(), 9, 8, 7, 6, 5, 512, 0), 1);
-  ASSERT_EQ(StoreInterfaceAdvTxConfig(serial.data()), 1);
-  ASSERT_EQ(SetInterfaceMode(serial.data(), 2), 1);
-  OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 0);
+  std::atomic<int> modeTwo{-1};
+  std::unique_ptr<TestThread> waiter;  // joined after the link is let go
+  {
+    HeldLink held(serial);
+    ASSERT_NE(held.link(), nullptr);
+    ASSERT_EQ(StoreInterfaceAdvTxConfig(serial.data()), 1);
+    ASSERT_EQ(SetInterfaceAdvTxConfig(serial.data(), 9, 8, 7, 6, 5, 512, 0), 1);
+    ASSERT_EQ(StoreInterfaceAdvTxConfig(serial.data()), 1);
+    // SetInterfaceMode waits until the mode is taken up, which a held link
+    // never does: it asks from a thread of its own.
+    waiter = std::make_unique<TestThread>([&] { modeTwo.store(SetInterfaceMode(serial.data(), 2)); });
+    ASSERT_TRUE(WaitUntil([&] { return held.link()->modeRequested.load() == 2; }));
+  }
+  waiter->Join();
+  EXPECT_EQ(modeTwo.load(), 1);
 
   auto writes = WaitForWrites(device, 20);
   ASSERT_EQ(writes.size(), 20u);
@@ -164,12 +175,16 @@ TEST_F(ConfigTest, ConfigWithdrawsAWaitingStoreAndReplacesAWaitingConfig) {
   ASSERT_EQ(OpenLink(serial.data(), output, nullptr), 1);
   OmbrixSimClearWrites(device);
 
-  OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 300000);
-  ASSERT_EQ(SetInterfaceMode(serial.data(), 1), 1);  // outstanding meanwhile
-  ASSERT_EQ(StoreInterfaceAdvTxConfig(serial.data()), 1);
-  ASSERT_EQ(SetInterfaceAdvTxConfig(serial.data(), 1, 2, 3, 4, 5, 512, 0), 1);
-  ASSERT_EQ(SetInterfaceAdvTxConfig(serial.data(), 0x21, 0x22, 0x23, 0x24, 0x25, 512, 0), 1);
-  OmbrixSimSetWriteBehaviour(device, OMBRIX_SIM_WRITE_COMPLETE, 0);
+  ASSERT_EQ(SetInterfaceMode(serial.data(), 1), 1);
+  {
+    // All three waiting at once, so that none can go out before the next
+    // one is made.
+    HeldLink held(serial);
+    ASSERT_NE(held.link(), nullptr);
+    ASSERT_EQ(StoreInterfaceAdvTxConfig(serial.data()), 1);
+    ASSERT_EQ(SetInterfaceAdvTxConfig(serial.data(), 1, 2, 3, 4, 5, 512, 0), 1);
+    ASSERT_EQ(SetInterfaceAdvTxConfig(serial.data(), 0x21, 0x22, 0x23, 0x24, 0x25, 512, 0), 1);
+  }
 
   WaitForWrites(device, 2);
   ombrix::platform::SleepMillis(100);  // a store left behind would go out now

@@ -106,17 +106,37 @@ class IoAllocationTest : public SimTest {
     return total;
   }
 
-  // Until nothing has been written for a while: every change and every
-  // queued universe is on the wire.
-  void WaitForQuiet() {
-    uint32_t last = TotalWrites();
-    ASSERT_TRUE(WaitUntil([&] {
-      ombrix::platform::SleepMillis(40);
-      uint32_t now = TotalWrites();
-      bool quiet = now == last;
-      last = now;
-      return quiet;
-    }, 10000));
+  // True once the last report of every block carries what the buffer now
+  // holds: the polled link has nothing left to send.
+  static bool PolledOutputIsOut(const TestLink& link) {
+    bool seen[16] = {};
+    int blocks = 0;
+    std::vector<Bytes> writes = Writes(link.device);
+    for (auto write = writes.rbegin(); write != writes.rend() && blocks < 16; ++write) {
+      if (write->size() != 34 || (*write)[1] >= 16 || seen[(*write)[1]]) continue;
+      int block = (*write)[1];
+      for (int i = 0; i < 32; ++i) {
+        if ((*write)[2 + i] != LoadChannel(link.output, block * 32 + i)) return false;
+      }
+      seen[block] = true;
+      ++blocks;
+    }
+    return blocks == 16;
+  }
+
+  // Until every change and every queued universe is on the wire, so that
+  // no link has anything left to send (each queued link is ended with a
+  // universe of marker, which Traffic never sends). Waiting for a quiet
+  // spell instead would let an I/O thread stalled for longer than the
+  // spell write on while the counts are compared.
+  void WaitForTrafficOut(uint8_t marker) {
+    for (auto& link : links_) {
+      if (link->polled) {
+        ASSERT_TRUE(WaitUntil([&] { return PolledOutputIsOut(*link); }, 10000));
+      } else {
+        ASSERT_TRUE(SendUntilLastFrameIsOut(link->device, link->serial, marker, marker + 20));
+      }
+    }
   }
 
   std::vector<std::unique_ptr<TestLink>> links_;
@@ -128,12 +148,10 @@ TEST_F(IoAllocationTest, IdleAndBusyPassesAllocateNothing) {
   // needs, so that while counting each logged write costs exactly one
   // allocation of the simulator's (its copy of the report).
   Traffic(150);
-  WaitForQuiet();
+  WaitForTrafficOut(200);
   for (auto& link : links_) OmbrixSimClearWrites(link->device);
 
   // Idle: every link waits on its read, the I/O thread passes every 2 ms.
-  // (A machine stalled for longer than the quiet spell may still be
-  // finishing a frame here; those writes are counted like the others.)
   g_allocations.store(0);
   g_counting.store(true);
   ombrix::platform::SleepMillis(200);
@@ -145,7 +163,7 @@ TEST_F(IoAllocationTest, IdleAndBusyPassesAllocateNothing) {
 
   // Busy: polled blocks and queued frames on every link.
   Traffic(50);
-  WaitForQuiet();
+  WaitForTrafficOut(230);
   g_counting.store(false);
   uint32_t writes = TotalWrites();
   EXPECT_GT(writes, 6u * 16u);

@@ -9,8 +9,7 @@
 #include <ostream>
 #include <vector>
 
-#include "registry/handshake.h"
-#include "registry/library_threads.h"
+#include "held_link.h"
 #include "registry/registry.h"
 #include "sim_fixture.h"
 
@@ -92,13 +91,10 @@ inline void Inject(int32_t device, const Bytes& report) {
 // otherwise a pause between two injections could count as a quiet spell.
 // holdMillis keeps the link parked a little longer after the injections.
 inline void InjectBurst(const Serial& serial, int32_t device, const std::vector<Bytes>& reports, int holdMillis = 0) {
-  ombrix::platform::LockGuard control(ombrix::ControlLock());
-  ombrix::Link* link = ombrix::FindLinkBySerial(serial.data());
-  ASSERT_NE(link, nullptr);
-  ombrix::PauseLink(*link);
+  HeldLink held(serial);
+  ASSERT_NE(held.link(), nullptr);
   for (const Bytes& report : reports) Inject(device, report);
   if (holdMillis > 0) ombrix::platform::SleepMillis(static_cast<uint32_t>(holdMillis));
-  ombrix::ResumeLink(*link);
 }
 
 inline std::vector<Bytes> Blocks(int count, uint8_t firstValue) {

@@ -198,7 +198,7 @@ TEST_F(NotifyTest, UnplugCallsGlobalThenPerLinkInterfaceChangeForThatLinkOnly) {
 // input was queued up, so each read completed at once). Reads that then
 // cannot start must still tell the application, once and not on every
 // pass; a good read afterwards arms the report again.
-TEST_F(NotifyTest, TransfersThatCannotStartReportTheInterfaceOnceUntilOneSucceeds) {
+TEST_F(NotifyTest, TransfersThatCannotStartReportTheInterfaceOnceUntilOneOfTheirDirectionSucceeds) {
   int32_t device = AddFamilyDevice(0x0832, 0x0100, "NOSTART000000001");
   Serial serial = SerialOf("NOSTART000000001");
   ASSERT_EQ(OpenLink(serial.data(), nullptr, nullptr), 1);
@@ -213,6 +213,19 @@ TEST_F(NotifyTest, TransfersThatCannotStartReportTheInterfaceOnceUntilOneSucceed
   ASSERT_TRUE(WaitForCount(kInterfaceSerial, 1));
   ombrix::platform::SleepMillis(100);  // some fifty passes of refused reads
   EXPECT_EQ(Log(), (std::vector<Entry>{{kInterfaceChange, 0, 0}, {kInterfaceSerial, id, 0}}));
+
+  // Good writes say nothing about the reads: a half-working device is
+  // still reported once, not once per written report.
+  ASSERT_EQ(SetInterfaceMode(serial.data(), 2), 1);
+  uint8_t universe[512] = {};
+  for (int frame = 1; frame <= 20; ++frame) {
+    uint32_t before = OmbrixSimWriteCount(device);
+    universe[0] = static_cast<uint8_t>(frame);
+    ASSERT_EQ(SendDmxUniverse(serial.data(), universe), 1);
+    ASSERT_TRUE(WaitUntil([&] { return OmbrixSimWriteCount(device) > before; })) << frame;
+  }
+  ombrix::platform::SleepMillis(100);
+  EXPECT_EQ(CountOf(kInterfaceChange), 1u);
 
   OmbrixSimSetReadBehaviour(device, OMBRIX_SIM_READ_NORMAL);
   ASSERT_TRUE(WaitUntil([&] { return OmbrixSimPendingTransfers(device) == 1; }));

@@ -56,6 +56,34 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
   return true;
 }
 
+namespace {
+
+// Block 15 of a uniform universe of value, plain or frame variant, as the
+// device's last write.
+bool LastWriteEndsFrameOf(int32_t device, uint8_t value) {
+  uint32_t count = OmbrixSimWriteCount(device);
+  uint8_t write[34];
+  if (count == 0 || OmbrixSimGetWrite(device, count - 1, write, sizeof write, nullptr) != 34) return false;
+  return (write[1] == 0x0F || write[1] == 0x2F) && write[2] == value && write[33] == value;
+}
+
+}  // namespace
+
+bool SendUntilLastFrameIsOut(int32_t device, const Serial& serial, uint8_t first, uint8_t last) {
+  // A universe dropped by a full ring is the common case right after a
+  // burst, so the first waits are short; a slow machine gets longer ones.
+  int patienceMs = 50;
+  for (int value = first; value <= last; ++value) {
+    std::array<uint8_t, 512> universe;
+    universe.fill(static_cast<uint8_t>(value));
+    if (SendDmxUniverse(serial.data(), universe.data()) != 1) return false;
+    auto out = [&] { return LastWriteEndsFrameOf(device, static_cast<uint8_t>(value)); };
+    if (WaitUntil(out, patienceMs)) return true;
+    patienceMs = patienceMs < 1000 ? patienceMs * 2 : 2000;
+  }
+  return false;
+}
+
 void StoreChannel(uint8_t* universe, int index, uint8_t value) {
   __atomic_store_n(universe + index, value, __ATOMIC_RELAXED);
 }

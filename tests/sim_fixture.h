@@ -38,6 +38,17 @@ Bytes InputBlock(uint8_t block, uint8_t firstValue);
 // Polls until condition holds or timeoutMs passes; returns whether it held.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
+// Drains a queue-mode link: sends the uniform universe of value first, and
+// the next value after it (up to last) whenever the newest one has not
+// reached the wire in a while (a full ring drops a universe), until
+// the newest one sent has its block 15 as the device's last write. From
+// then on the link sends nothing until it is given another universe:
+// taking that frame up took every older one with it, and none is newer.
+// A quiet spell on the wire proves no such thing, since an I/O thread that
+// stalls in the middle of a frame is quiet too. Returns whether it got
+// there; the values must be ones the test sends nowhere else.
+bool SendUntilLastFrameIsOut(int32_t device, const Serial& serial, uint8_t first, uint8_t last);
+
 // Application-side access to a universe buffer the library shares.
 void StoreChannel(uint8_t* universe, int index, uint8_t value);
 uint8_t LoadChannel(const uint8_t* universe, int index);

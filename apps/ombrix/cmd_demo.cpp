@@ -28,6 +28,9 @@ struct DemoLink {
   int32_t device;
   LinkCounters* counters = nullptr;
   uint64_t lastInputBlocks = 0;
+  // When the figures were last taken: the wire log holds what was written
+  // since then.
+  uint64_t lastMeasuredMicros = 0;
   uint64_t totalReports = 0;
   // What the application wrote (the polled buffer, or a copy of the last
   // universe queued) and what came back; both written by the library or
@@ -61,18 +64,21 @@ void RunChase(const Api& api, DemoLink& polled, DemoLink& queued, StepHistory& h
 }
 
 LinkFigures Measure(const Api& api, DemoLink& link, const StepHistory* history) {
+  uint64_t now = NowMicros();
   WireFigures wire = DrainWireLog(api, link.device, history);
+  uint64_t blocks = link.counters ? link.counters->inputBlocks.load() : 0;
+  uint64_t elapsed = now - link.lastMeasuredMicros;
   LinkFigures figures;
   figures.role = link.role;
   figures.serial = SerialText(link.serial);
   figures.polled = history != nullptr;
-  figures.reports = static_cast<double>(wire.reports);
-  figures.universes = static_cast<double>(wire.universes);
+  figures.reports = PerSecond(wire.reports, elapsed);
+  figures.universes = PerSecond(wire.universes, elapsed);
   Percentiles(wire.latencies, &figures.medianMillis, &figures.p99Millis);
-  uint64_t blocks = link.counters ? link.counters->inputBlocks.load() : 0;
-  figures.inputBlocks = blocks - link.lastInputBlocks;
+  figures.inputBlocks = PerSecond(blocks - link.lastInputBlocks, elapsed);
   figures.heartbeats = link.counters ? link.counters->heartbeats.load() : 0;
   link.lastInputBlocks = blocks;
+  link.lastMeasuredMicros = now;
   link.totalReports += wire.dmxReports;
   return figures;
 }
@@ -117,11 +123,14 @@ std::vector<LinkFigures> ShowDemo(const Api& api, DemoLink* links, StepHistory& 
   if (!view.enabled()) printf("ombrix demo: two simulated interfaces, one report per 1 ms USB frame (framed writes)\n");
   uint64_t start = NowMicros();
   uint64_t end = options.seconds < 0 ? UINT64_MAX : start + static_cast<uint64_t>(options.seconds * 1e6);
+  // The first window starts now: what the wire carried while the links
+  // were being set up belongs to no second of the figures.
+  for (int i = 0; i < 2; ++i) Measure(api, links[i], nullptr);
   std::vector<LinkFigures> figures;
   for (uint64_t second = 1; !StopRequested() && NowMicros() < end;) {
     // The live view is redrawn ten times a second (and at once on a
-    // resize); the figures change once a second, over exactly one second
-    // of wire.
+    // resize); the figures change once a second, each over the time its
+    // window actually lasted.
     uint64_t tick = start + second * 1000000;
     while (!StopRequested() && NowMicros() < tick && NowMicros() < end) {
       if (view.enabled()) DrawDemo(view, links, figures, options);

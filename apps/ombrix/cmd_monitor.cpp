@@ -54,7 +54,8 @@ int RunMonitor(const Api& api, const MonitorOptions& options) {
   fflush(stdout);
   uint64_t start = NowMicros();
   uint64_t end = options.seconds < 0 ? UINT64_MAX : start + static_cast<uint64_t>(options.seconds * 1e6);
-  uint64_t lastBlocks = 0;
+  uint64_t lastBlocks = counters->inputBlocks.load();
+  uint64_t lastMeasured = NowMicros();
   double blocksPerSecond = 0;
   ChangeTracker changes;
   for (uint64_t second = 1; !StopRequested() && NowMicros() < end;) {
@@ -65,8 +66,10 @@ int RunMonitor(const Api& api, const MonitorOptions& options) {
     }
     if (NowMicros() < tick) break;
     uint64_t blocks = counters->inputBlocks.load();
-    blocksPerSecond = static_cast<double>(blocks - lastBlocks);
+    uint64_t measured = NowMicros();
+    blocksPerSecond = PerSecond(blocks - lastBlocks, measured - lastMeasured);
     lastBlocks = blocks;
+    lastMeasured = measured;
     if (simDevice != 0) SimulateHeartbeat(api, simDevice);
     if (!view.enabled()) {
       printf("[%3llu s] input %.0f blocks/s, heartbeat calls %llu, interface changes %llu\n",

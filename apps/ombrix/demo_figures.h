@@ -17,7 +17,7 @@ struct LinkFigures {
   double universes = 0;
   double medianMillis = 0;
   double p99Millis = 0;
-  uint64_t inputBlocks = 0;  // per second
+  double inputBlocks = 0;  // per second
   uint64_t heartbeats = 0;   // calls since the start
 };
 

@@ -23,19 +23,29 @@ struct WaitList {
   }
 };
 
+// Which half of a link a transfer belongs to. Each half keeps its own
+// "already reported" mark, so that one half that keeps failing is not
+// reported again every time the other half succeeds.
+enum class TransferSide : int { kRead = 0, kWrite = 1 };
+
 // Every transfer that ends in failure reports an interface change. One that
-// cannot even start is reported only while nothing has been reported since
-// the link's last good transfer: an interface unplugged while none of its
-// transfers was outstanding (input queued up, so every read completed at
-// once) would otherwise never be reported at all, yet a dead device whose
-// transfers fail to start on every pass must not flood the application.
-inline void ReportTransferFailure(Link& link, bool started) {
-  if (!started && link.failureReported != 0) return;
-  link.failureReported = 1;
+// cannot even start is reported only while nothing has been reported for
+// its side since that side's last good transfer: an interface unplugged
+// while none of its transfers was outstanding (input queued up, so every
+// read completed at once) would otherwise never be reported at all, yet a
+// dead device whose transfers fail to start on every pass must not flood
+// the application. The mark is per side: a device whose reads cannot start
+// while its writes succeed is reported once, not once per written report.
+inline void ReportTransferFailure(Link& link, TransferSide side, bool started) {
+  int32_t& reported = link.failureReported[static_cast<int>(side)];
+  if (!started && reported != 0) return;
+  reported = 1;
   PostLinkMessage(kMsgInterfaceChange, &link);
 }
 
-inline void NoteTransferSuccess(Link& link) { link.failureReported = 0; }
+inline void NoteTransferSuccess(Link& link, TransferSide side) {
+  link.failureReported[static_cast<int>(side)] = 0;
+}
 
 // Completes the outstanding write if it has ended, then chooses and issues
 // the next report: mode change, transmit configuration, store, DMX output.

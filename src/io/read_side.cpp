@@ -61,10 +61,10 @@ bool CompleteRead(Link& link, WaitList& wait) {
   link.readLock.Leave();
   link.readPending = 0;
   if (!succeeded) {
-    ReportTransferFailure(link, true);
+    ReportTransferFailure(link, TransferSide::kRead, true);
     return true;
   }
-  NoteTransferSuccess(link);
+  NoteTransferSuccess(link, TransferSide::kRead);
   if (transferred == kReportBytes) TakeReceived(link, transferred);
   return true;
 }
@@ -80,7 +80,7 @@ void IssueRead(Link& link, WaitList& wait) {
   } else {
     link.readLock.Leave();
     link.readPending = 0;
-    ReportTransferFailure(link, false);
+    ReportTransferFailure(link, TransferSide::kRead, false);
   }
 }
 

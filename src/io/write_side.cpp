@@ -29,10 +29,10 @@ bool CompleteWrite(Link& link, WaitList& wait) {
   link.writeLock.Leave();
   link.writePending = 0;
   if (succeeded) {
-    NoteTransferSuccess(link);
+    NoteTransferSuccess(link, TransferSide::kWrite);
     RecordCompletedWrite(link, transferred);
   } else {
-    ReportTransferFailure(link, true);  // blockInFlight keeps its value
+    ReportTransferFailure(link, TransferSide::kWrite, true);  // blockInFlight keeps its value
   }
   return true;
 }
@@ -94,7 +94,7 @@ void IssueWrite(Link& link, WaitList& wait) {
     // Not started: the choice comes round again.
     link.writeLock.Leave();
     link.writePending = 0;
-    ReportTransferFailure(link, false);
+    ReportTransferFailure(link, TransferSide::kWrite, false);
   }
 }
 

@@ -108,9 +108,10 @@ struct Link {
   int32_t readPending = 0;
 
   // ---- Failure reporting: I/O thread only once the link runs ----------------
-  // 1 once an interface change has been posted for this link and no transfer
-  // has succeeded since.
-  int32_t failureReported = 0;
+  // Per side (index 0 reads, 1 writes): 1 once an interface change has been
+  // posted for a transfer of that side and none of that side has succeeded
+  // since.
+  int32_t failureReported[2] = {};
   uint8_t rxReport[kReportBytes] = {};
   platform::Overlapped readOverlapped;
 

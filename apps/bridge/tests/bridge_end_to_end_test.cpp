@@ -124,7 +124,7 @@ TEST_F(BridgeTest, SendersOutsideTheAllowListAndUnmappedUniversesAreDropped) {
   console.SendTo(sacnPort_, MakeSacnData(1, levels, 1));
   console.SendTo(artnetPort_, MakeArtDmx(1, levels, 1));
   const DropCounters& sacnDrops = bridge_->ProtocolDrops(Protocol::kSacn);
-  for (int i = 0; i < 200 && sacnDrops.Get(DropKind::kNotAllowed) == 0; ++i) {
+  for (int i = 0; i < 600 && sacnDrops.Get(DropKind::kNotAllowed) == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   EXPECT_EQ(sacnDrops.Get(DropKind::kNotAllowed), 1u);
@@ -240,6 +240,9 @@ TEST_F(BridgeTest, StopTerminatesStreamsAndLeavesInterfacesInModeZero) {
   StartBridge(config);
   Levels levels{};
   ASSERT_TRUE(ReceiveSacn(receiver, 3, &levels, nullptr));
+  // SetInterfaceMode returns once the I/O thread has taken the mode up,
+  // just before it writes the report: the report itself is waited for.
+  for (int i = 0; i < 300 && LastMode(1) != 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_EQ(LastMode(1), 2);
   // SIGTERM, as systemd stops the service.
   ASSERT_EQ(kill(getpid(), SIGTERM), 0);

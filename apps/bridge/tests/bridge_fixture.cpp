@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "client/linked_api.h"
 
@@ -160,6 +162,21 @@ bool BridgeTest::WaitForWire(int32_t device, int block, const Levels& levels, in
       if (index == block && memcmp(data.data(), levels.data() + 32 * block, 32) == 0) return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  } while (std::chrono::steady_clock::now() < end);
+  return false;
+}
+
+bool BridgeTest::WaitForCapturedLog(const std::vector<std::string>& texts, int timeoutMillis) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMillis);
+  do {
+    // The capture points descriptor 2 at a file; opened anew through /proc
+    // it reads from the start, and the capture goes on undisturbed.
+    std::ifstream captured("/proc/self/fd/2");
+    std::string log((std::istreambuf_iterator<char>(captured)), std::istreambuf_iterator<char>());
+    bool all = true;
+    for (const std::string& text : texts) all = all && log.find(text) != std::string::npos;
+    if (all) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   } while (std::chrono::steady_clock::now() < end);
   return false;
 }

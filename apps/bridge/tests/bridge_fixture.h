@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -72,6 +73,10 @@ class BridgeTest : public ::testing::Test {
   std::vector<std::pair<int, std::array<uint8_t, 32>>> WireBlocks(int32_t device);
   // The last mode the device was sent, or -1.
   int LastMode(int32_t device);
+  // While the test captures stderr (testing::internal::CaptureStderr),
+  // waits until everything the bridge has logged holds each of texts;
+  // returns whether it did within timeoutMillis.
+  static bool WaitForCapturedLog(const std::vector<std::string>& texts, int timeoutMillis = 5000);
   // Waits until an sACN data packet for universe arrives at peer; returns it.
   bool ReceiveSacn(Peer& peer, uint16_t universe, Levels* levels, bool* terminated, int timeoutMillis = 3000,
                    uint8_t* priority = nullptr);

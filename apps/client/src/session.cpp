@@ -108,4 +108,8 @@ uint64_t NowMicros() {
           .count());
 }
 
+double PerSecond(uint64_t count, uint64_t elapsedMicros) {
+  return elapsedMicros == 0 ? 0.0 : static_cast<double>(count) * 1e6 / static_cast<double>(elapsedMicros);
+}
+
 }  // namespace ombrix_tool

@@ -54,6 +54,10 @@ bool SleepUnlessStopped(uint32_t milliseconds);
 
 // Microseconds on the steady clock, the clock of the simulator's write log.
 uint64_t NowMicros();
+// A count per second over the time actually measured: a window read late
+// (a busy machine, a slow redraw) holds more than a second's worth, and
+// taking it as one second would show rates the wire cannot carry.
+double PerSecond(uint64_t count, uint64_t elapsedMicros);
 
 // Whether standard output is a terminal that understands cursor control.
 bool OutputIsTerminal();
