@@ -143,7 +143,7 @@ void ChangeLatency(int count) {
   // change needs a write and no later write can be taken for it.
   for (int i = 0; i < 600; ++i) {
     Change change{static_cast<size_t>(i % count), static_cast<int>(random() % 512), 0, 0};
-    uint8_t previous = __atomic_load_n(links[change.link]->output + change.channel, __ATOMIC_RELAXED);
+    uint8_t previous = links[change.link]->Load(change.channel);
     change.value = static_cast<uint8_t>(previous + 1 + i % 200);
     change.atMicros = NowMicros();
     links[change.link]->Store(change.channel, change.value);

@@ -13,6 +13,7 @@
 
 #include "ombrix_usb.h"
 #include "ombrix_usb_sim.h"
+#include "registry/shared_bytes.h"
 
 namespace ombrix_bench {
 
@@ -27,7 +28,8 @@ struct BenchLink {
   // Shared with the I/O thread: touched only through Store and Load.
   alignas(64) uint8_t output[512] = {};
   alignas(64) uint8_t input[512] = {};
-  void Store(int channel, uint8_t value) { __atomic_store_n(output + channel, value, __ATOMIC_RELAXED); }
+  void Store(int channel, uint8_t value) { ombrix::StoreSharedByte(output + channel, value); }
+  uint8_t Load(int channel) const { return ombrix::LoadSharedByte(output + channel); }
 };
 
 constexpr uint32_t kFrameMicros = 1000;

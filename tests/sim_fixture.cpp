@@ -1,6 +1,7 @@
 #include "sim_fixture.h"
 
 #include "platform/platform.h"
+#include "registry/shared_bytes.h"
 
 namespace ombrix_test {
 
@@ -85,11 +86,11 @@ bool SendUntilLastFrameIsOut(int32_t device, const Serial& serial, uint8_t first
 }
 
 void StoreChannel(uint8_t* universe, int index, uint8_t value) {
-  __atomic_store_n(universe + index, value, __ATOMIC_RELAXED);
+  ombrix::StoreSharedByte(universe + index, value);
 }
 
 uint8_t LoadChannel(const uint8_t* universe, int index) {
-  return __atomic_load_n(universe + index, __ATOMIC_RELAXED);
+  return ombrix::LoadSharedByte(universe + index);
 }
 
 void SimTest::SetUp() {

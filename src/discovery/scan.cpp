@@ -5,18 +5,8 @@
 namespace ombrix {
 
 int32_t TypeCode(uint16_t vendorId, uint16_t productId) {
-  if (vendorId != kFamilyVendorId) return 0;
-  switch (productId) {
-    case 0x0754:
-    case 0x0830:
-      return 1;
-    case 0x0832:
-      return 2;
-    case 0x0833:
-      return 3;
-    default:
-      return 0;
-  }
+  const Product* product = FindProduct(vendorId, productId);
+  return product == nullptr ? 0 : product->typeCode;
 }
 
 namespace {

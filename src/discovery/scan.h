@@ -9,14 +9,14 @@
 
 #include "platform/platform.h"
 #include "registry/link.h"
+#include "registry/products.h"
 
 namespace ombrix {
 
-constexpr uint16_t kFamilyVendorId = 0x16D0;
 // The serial-number string is read into 100 UTF-16 code units.
 constexpr uint32_t kSerialStringBytes = 200;
 
-// 1 for products 0x0754 and 0x0830, 2 for 0x0832, 3 for 0x0833, else 0.
+// The product's type code, 0 for a device outside the family.
 int32_t TypeCode(uint16_t vendorId, uint16_t productId);
 inline bool IsSupportedInterface(uint16_t vendorId, uint16_t productId) {
   return TypeCode(vendorId, productId) != 0;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "registry/products.h"
 #include "registry/shared_bytes.h"
 
 namespace ombrix {
@@ -42,8 +43,8 @@ void FrameReport(uint8_t* report, const uint8_t* payload) {
 }
 
 uint8_t BlockReportType(const Link& link, int block, bool fromQueue) {
-  bool frameVariant = fromQueue && link.vendorId == 0x16D0 &&
-                      (link.productId == 0x0832 || link.productId == 0x0833);
+  const Product* product = FindProduct(link.vendorId, link.productId);
+  bool frameVariant = fromQueue && product != nullptr && product->frameVariant;
   return static_cast<uint8_t>(frameVariant ? kTypeFrameBlockBase + block : block);
 }
 

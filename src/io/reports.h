@@ -28,7 +28,7 @@ void BuildAdvTxConfigReport(uint8_t* payload, int32_t byteValue, int32_t param1,
 void FrameReport(uint8_t* report, const uint8_t* payload);
 
 // The type byte of block n: the frame variant for queued universes on the
-// products that know it (0x0832, 0x0833), the plain index otherwise.
+// products that know it, the plain index otherwise.
 uint8_t BlockReportType(const Link& link, int block, bool fromQueue);
 
 enum class Received { kNothing, kInputBlock, kConfigReadback, kHeartbeat };

@@ -4,26 +4,16 @@
 #include "ombrix_usb.h"
 #include "registry/handshake.h"
 #include "registry/library_threads.h"
+#include "registry/products.h"
 #include "registry/registry.h"
 
 using namespace ombrix;
 
 namespace {
 
-// Heartbeats come from products 0x0832 and 0x0833 at any release and from
-// 0x0754 and 0x0830 after release 0x0105.
 bool QualifiesForHeartbeat(const Link& link) {
-  if (link.vendorId != 0x16D0) return false;
-  switch (link.productId) {
-    case 0x0832:
-    case 0x0833:
-      return true;
-    case 0x0754:
-    case 0x0830:
-      return link.releaseNumber > 0x0105;
-    default:
-      return false;
-  }
+  const Product* product = FindProduct(link.vendorId, link.productId);
+  return product != nullptr && link.releaseNumber > product->heartbeatsAboveRelease;
 }
 
 template <typename Callback>

@@ -25,16 +25,21 @@ namespace ombrix {
 // byte buffer it is read from.
 typedef uintptr_t __attribute__((may_alias)) SharedWord;
 
+// One channel, as the application side should touch it too (the tests and
+// the benchmarks do so through these).
+inline uint8_t LoadSharedByte(const uint8_t* shared) { return __atomic_load_n(shared, __ATOMIC_RELAXED); }
+inline void StoreSharedByte(uint8_t* shared, uint8_t value) { __atomic_store_n(shared, value, __ATOMIC_RELAXED); }
+
 inline void LoadSharedBytes(uint8_t* destination, const uint8_t* shared, size_t count) {
   size_t i = 0;
   for (; i < count && reinterpret_cast<uintptr_t>(shared + i) % sizeof(SharedWord) != 0; ++i) {
-    destination[i] = __atomic_load_n(shared + i, __ATOMIC_RELAXED);
+    destination[i] = LoadSharedByte(shared + i);
   }
   for (; i + sizeof(SharedWord) <= count; i += sizeof(SharedWord)) {
     SharedWord word = __atomic_load_n(reinterpret_cast<const SharedWord*>(shared + i), __ATOMIC_RELAXED);
     std::memcpy(destination + i, &word, sizeof word);
   }
-  for (; i < count; ++i) destination[i] = __atomic_load_n(shared + i, __ATOMIC_RELAXED);
+  for (; i < count; ++i) destination[i] = LoadSharedByte(shared + i);
 }
 
 // LoadSharedBytes for a fixed count, the form the polled output scan uses
@@ -73,14 +78,14 @@ inline bool SharedBlockEquals(const uint8_t* shared, const uint8_t* known) {
 inline void StoreSharedBytes(uint8_t* shared, const uint8_t* source, size_t count) {
   size_t i = 0;
   for (; i < count && reinterpret_cast<uintptr_t>(shared + i) % sizeof(SharedWord) != 0; ++i) {
-    __atomic_store_n(shared + i, source[i], __ATOMIC_RELAXED);
+    StoreSharedByte(shared + i, source[i]);
   }
   for (; i + sizeof(SharedWord) <= count; i += sizeof(SharedWord)) {
     SharedWord word;
     std::memcpy(&word, source + i, sizeof word);
     __atomic_store_n(reinterpret_cast<SharedWord*>(shared + i), word, __ATOMIC_RELAXED);
   }
-  for (; i < count; ++i) __atomic_store_n(shared + i, source[i], __ATOMIC_RELAXED);
+  for (; i < count; ++i) StoreSharedByte(shared + i, source[i]);
 }
 
 }  // namespace ombrix
