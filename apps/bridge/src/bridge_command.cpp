@@ -52,24 +52,26 @@ CLI::App* AddBridgeCommand(CLI::App& app, BridgeOptions* options) {
   return command;
 }
 
-int RunBridge(const ombrix_tool::Api& api, BridgeOptions& options) {
-  BridgeConfig config;
-  std::string error;
-  if (!options.configFile.empty() && !LoadConfigFile(options.configFile, &config, &error)) {
-    return ombrix_tool::FailUsage(error);
-  }
+bool ResolveBridgeConfig(const BridgeOptions& options, BridgeConfig* config, std::string* error) {
+  if (!options.configFile.empty() && !LoadConfigFile(options.configFile, config, error)) return false;
   // What the command line gives replaces the file's settings.
   for (const BridgeOptions::Override& setting : options.overrides) {
-    if (setting.option->count() > 0) setting.apply(options, &config);
+    if (setting.option->count() > 0) setting.apply(options, config);
   }
   for (auto [texts, direction] : {std::pair{&options.outs, Direction::kOut}, std::pair{&options.ins, Direction::kIn}}) {
     for (const std::string& text : *texts) {
       Mapping mapping;
-      if (!ParseMapping(text, direction, &mapping, &error)) return ombrix_tool::FailUsage(error);
-      config.mappings.push_back(mapping);
+      if (!ParseMapping(text, direction, &mapping, error)) return false;
+      config->mappings.push_back(mapping);
     }
   }
-  if (!CheckConfig(config, &error) || !CheckHttpAddress(config.http, &error)) return ombrix_tool::FailUsage(error);
+  return CheckConfig(*config, error) && CheckHttpAddress(config->http, error);
+}
+
+int RunBridge(const ombrix_tool::Api& api, BridgeOptions& options) {
+  BridgeConfig config;
+  std::string error;
+  if (!ResolveBridgeConfig(options, &config, &error)) return ombrix_tool::FailUsage(error);
 
   Bridge bridge(api, config, !options.unicastOnly);
   if (!bridge.Start(&error)) return ombrix_tool::Fail(error);

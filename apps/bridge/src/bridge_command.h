@@ -32,6 +32,12 @@ struct BridgeOptions {
 // Adds the subcommand and its options to app.
 CLI::App* AddBridgeCommand(CLI::App& app, BridgeOptions* options);
 
+// The configuration the bridge runs with, from the parsed command line:
+// the file's (when --config names one), each setting given on the command
+// line over the file's value, and the mappings of --out and --in after the
+// file's. False, with the reason in error, when something is wrong with it.
+bool ResolveBridgeConfig(const BridgeOptions& options, BridgeConfig* config, std::string* error);
+
 // Runs the bridge until SIGINT or SIGTERM; returns the exit code.
 int RunBridge(const ombrix_tool::Api& api, BridgeOptions& options);
 

@@ -5,8 +5,10 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 
 #include "allow_list.h"
+#include "bridge_command.h"
 #include "bridge_config.h"
 #include "sacn_identity.h"
 #include "udp_socket.h"
@@ -197,6 +199,83 @@ TEST(BridgeConfigTest, CidIsStableAndDistinctPerSerialAndUniverse) {
   std::string longHost(80, 'h');
   EXPECT_LE(SourceName(longHost, a).size(), 63u);
   EXPECT_EQ(SourceName("stage", a), "stage ombrix SIM0000000000001");
+}
+
+}  // namespace
+}  // namespace ombrix_bridge
+
+namespace ombrix_bridge {
+namespace {
+
+// Every setting the command line can give, given once in the middle of the
+// file's values: each must replace its own field and no other.
+TEST(BridgeConfigTest, CommandLineSettingsReplaceOnlyTheirOwnFieldsOfTheFile) {
+  std::string path = WriteFile(R"(bind = "127.0.0.2"
+mode = 3
+sacn_port = 6001
+artnet_port = 6002
+priority = 101
+sacn_targets = ["127.0.0.3"]
+artnet_targets = ["127.0.0.4"]
+allow = ["127.0.0.0/8"]
+loss = "fade"
+fade_seconds = 4.0
+http = "8001"
+
+[[interface]]
+serial = "SIM0000000000001"
+out = "sacn:1"
+)");
+  struct Given {
+    std::vector<std::string> arguments;
+    std::function<void(BridgeConfig&)> expect;  // what the file's values become
+  } cases[] = {
+      {{"--bind", "127.0.0.9"}, [](BridgeConfig& c) { c.bind = "127.0.0.9"; }},
+      {{"--mode", "1"}, [](BridgeConfig& c) { c.mode = 1; }},
+      {{"--sacn-port", "7001"}, [](BridgeConfig& c) { c.sacnPort = 7001; }},
+      {{"--artnet-port", "7002"}, [](BridgeConfig& c) { c.artnetPort = 7002; }},
+      {{"--sacn-target", "127.0.0.5"}, [](BridgeConfig& c) { c.sacnTargets = {"127.0.0.5"}; }},
+      {{"--artnet-target", "127.0.0.6"}, [](BridgeConfig& c) { c.artnetTargets = {"127.0.0.6"}; }},
+      {{"--allow", "10.0.0.0/8"}, [](BridgeConfig& c) { c.allow = {"10.0.0.0/8"}; }},
+      {{"--priority", "150"}, [](BridgeConfig& c) { c.priority = 150; }},
+      {{"--loss", "hold"}, [](BridgeConfig& c) { c.loss = LossPolicy::kHold; }},
+      {{"--fade-seconds", "1.5"}, [](BridgeConfig& c) { c.fadeSeconds = 1.5; }},
+      {{"--http", "8002"}, [](BridgeConfig& c) { c.http = "8002"; }},
+  };
+  std::string error;
+  BridgeConfig fromFile;
+  ASSERT_TRUE(LoadConfigFile(path, &fromFile, &error)) << error;
+  for (const Given& given : cases) {
+    CLI::App app;
+    BridgeOptions options;
+    CLI::App* command = AddBridgeCommand(app, &options);
+    ASSERT_NE(command, nullptr);
+    std::vector<std::string> arguments = {"ombrix", "bridge", "--config", path, "--in", "SIM0000000000002=sacn:9"};
+    arguments.insert(arguments.end(), given.arguments.begin(), given.arguments.end());
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+    ASSERT_NO_THROW(app.parse(static_cast<int>(argv.size()), argv.data())) << given.arguments[0];
+
+    BridgeConfig resolved;
+    ASSERT_TRUE(ResolveBridgeConfig(options, &resolved, &error)) << given.arguments[0] << ": " << error;
+    BridgeConfig expected = fromFile;
+    given.expect(expected);
+    EXPECT_EQ(resolved.bind, expected.bind) << given.arguments[0];
+    EXPECT_EQ(resolved.mode, expected.mode) << given.arguments[0];
+    EXPECT_EQ(resolved.sacnPort, expected.sacnPort) << given.arguments[0];
+    EXPECT_EQ(resolved.artnetPort, expected.artnetPort) << given.arguments[0];
+    EXPECT_EQ(resolved.sacnTargets, expected.sacnTargets) << given.arguments[0];
+    EXPECT_EQ(resolved.artnetTargets, expected.artnetTargets) << given.arguments[0];
+    EXPECT_EQ(resolved.allow, expected.allow) << given.arguments[0];
+    EXPECT_EQ(resolved.priority, expected.priority) << given.arguments[0];
+    EXPECT_EQ(resolved.loss, expected.loss) << given.arguments[0];
+    EXPECT_DOUBLE_EQ(resolved.fadeSeconds, expected.fadeSeconds) << given.arguments[0];
+    EXPECT_EQ(resolved.http, expected.http) << given.arguments[0];
+    // The file's mapping, then the command line's.
+    ASSERT_EQ(resolved.mappings.size(), 2u) << given.arguments[0];
+    EXPECT_EQ(UniverseText(resolved.mappings[1].universe), "sacn:9");
+  }
+  remove(path.c_str());
 }
 
 }  // namespace
