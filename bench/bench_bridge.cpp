@@ -295,7 +295,9 @@ int main(int argc, char** argv) {
   int seconds = argc > 1 ? atoi(argv[1]) : 60;
   if (seconds <= 0) seconds = 60;
   printf("ombrix_bridge_bench: simulated interfaces, writes complete 1 ms after they start; loopback UDP\n");
-  Section("Latency: sACN packet sent -> matching block write started (goal with one interface: median <= 1.5 ms, p99 <= 3.5 ms)");
+  Section(
+      "Latency: sACN packet sent -> matching block write started (goal with one interface: median <= 1.5 ms, p99 <= "
+      "3.5 ms)");
   RunLatency(1, 400);
   RunLatency(32, 100);
   if (SimApi().OmbrixSimSetLoopback == nullptr) printf("  (the simulator has no loopback: no input goes out)\n");

@@ -217,8 +217,9 @@ void HandOver(int count) {
 
 void RunOutputBenchmarks(const std::string& only) {
   if (only.empty() || only == "polled") {
-    Section("Polled output (framed devices: a write completes at the next 1 ms frame boundary;"
-            " limit 1000 reports/s per link)");
+    Section(
+        "Polled output (framed devices: a write completes at the next 1 ms frame boundary;"
+        " limit 1000 reports/s per link)");
     for (int count : {1, 8, 32}) PolledReports(count);
   }
   if (only.empty() || only == "queue") {

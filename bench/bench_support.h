@@ -17,7 +17,7 @@
 
 namespace ombrix_bench {
 
-constexpr double kReportLimit = 1000.0;          // reports/s one link can carry
+constexpr double kReportLimit = 1000.0;                 // reports/s one link can carry
 constexpr double kUniverseLimit = kReportLimit / 16.0;  // full universes/s
 
 using Serial = std::array<uint8_t, 16>;
@@ -56,8 +56,8 @@ uint64_t ProcessCpuNanos();
 // Prints "name: value unit", and when limit > 0 the ratio to it, and when
 // target > 0 whether the ratio meets it (higher is better unless
 // lowerIsBetter).
-void Figure(const std::string& name, double value, const std::string& unit, double limit = 0,
-            double target = 0, bool lowerIsBetter = false);
+void Figure(const std::string& name, double value, const std::string& unit, double limit = 0, double target = 0,
+            bool lowerIsBetter = false);
 void Section(const std::string& title);
 
 // Median and 99th percentile.

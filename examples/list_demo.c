@@ -6,7 +6,7 @@
 #include "ombrix_usb.h"
 #include "ombrix_usb_sim.h"
 
-static void AddSimulated(uint16_t product, uint16_t release, const char *serial) {
+static void AddSimulated(uint16_t product, uint16_t release, const char* serial) {
   uint16_t units[16];
   int count = (int)strlen(serial);
   for (int i = 0; i < count; ++i) units[i] = (uint8_t)serial[i];
@@ -22,9 +22,9 @@ int main(void) {
   GetAllConnectedInterfaces(list);
   printf("serial            type  release\n");
   for (int slot = 0; slot < 32; ++slot) {
-    const uint8_t *serial = list + 16 * slot;
+    const uint8_t* serial = list + 16 * slot;
     if (memcmp(serial, "0000000000000000", 16) == 0) break;
-    printf("%.16s  %4d  0x%04X\n", (const char *)serial, GetDeviceTyp(serial), GetDeviceVersion(serial));
+    printf("%.16s  %4d  0x%04X\n", (const char*)serial, GetDeviceTyp(serial), GetDeviceVersion(serial));
   }
   return 0;
 }

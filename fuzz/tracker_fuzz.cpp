@@ -133,16 +133,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Script script(data, size);
   while (!script.done()) {
     switch (script.Byte() % 6) {
-      case 0: SendSacnData(world, script); break;
-      case 1: SendSacnSync(world, script); break;
-      case 2: world.now += std::chrono::milliseconds(20 * script.Byte()); break;
+      case 0:
+        SendSacnData(world, script);
+        break;
+      case 1:
+        SendSacnSync(world, script);
+        break;
+      case 2:
+        world.now += std::chrono::milliseconds(20 * script.Byte());
+        break;
       case 3:
         world.universe.Expire(world.now);
         world.port.Expire(world.now);
         CheckAfterExpire(world);
         break;
-      case 4: SendArtDmx(world, script); break;
-      case 5: world.port.OnSync(kAddresses[script.Byte() & 3], world.now); break;
+      case 4:
+        SendArtDmx(world, script);
+        break;
+      case 5:
+        world.port.OnSync(kAddresses[script.Byte() & 3], world.now);
+        break;
     }
     FUZZ_CHECK(world.universe.SourceCount() <= kSacnSourceLimit);
     FUZZ_CHECK(world.port.SourceCount() <= kArtnetMergeSources);

@@ -69,29 +69,29 @@ extern "C" {
 
 /* Input of some link has changed: after every 16 input blocks stored, or
  * after a quiet spell that followed at least one block. Event thread. */
-typedef void(OMBRIX_CALL *InputChangeCallback)(void);
+typedef void(OMBRIX_CALL* InputChangeCallback)(void);
 
 /* One input block (blockIndex 0..15, channels 32*blockIndex+1 .. +32) has
  * just been stored in some link's input buffer. I/O thread: keep it short,
  * every link's transfers wait while it runs. */
-typedef void(OMBRIX_CALL *InputChangeBlockCallback)(uint32_t blockIndex);
+typedef void(OMBRIX_CALL* InputChangeBlockCallback)(uint32_t blockIndex);
 
 /* A transfer to or from some interface failed (typically: it was
  * unplugged). Event thread. */
-typedef void(OMBRIX_CALL *InterfaceChangeCallback)(void);
+typedef void(OMBRIX_CALL* InterfaceChangeCallback)(void);
 
 /* An interface sent a heartbeat or its configuration, or its input changed
  * (called right after InputChangeCallback). linkId tells which link.
  * Event thread. */
-typedef void(OMBRIX_CALL *HeartbeatCallback)(int32_t linkId);
+typedef void(OMBRIX_CALL* HeartbeatCallback)(int32_t linkId);
 
 /* Per-link input block: as InputChangeBlockCallback, with the link's id.
  * I/O thread, right after the process-wide input-block callback. */
-typedef void(OMBRIX_CALL *InputChangeBlockSerialCallback)(int32_t linkId, uint32_t blockIndex);
+typedef void(OMBRIX_CALL* InputChangeBlockSerialCallback)(int32_t linkId, uint32_t blockIndex);
 
 /* Per-link interface change: a transfer of this link failed. Event thread,
  * right after the process-wide interface-change callback. */
-typedef void(OMBRIX_CALL *InterfaceChangeSerialCallback)(int32_t linkId);
+typedef void(OMBRIX_CALL* InterfaceChangeSerialCallback)(int32_t linkId);
 
 /* ---- Discovery ---------------------------------------------------------- */
 
@@ -99,16 +99,16 @@ typedef void(OMBRIX_CALL *InterfaceChangeSerialCallback)(int32_t linkId);
  * of the family, in enumeration order, at most 32. Interfaces whose serial
  * string cannot be read are not listed; one with an empty serial string is
  * listed (its slot starts with a 0 byte). A null serialList does nothing. */
-OMBRIX_API void OMBRIX_CALL GetAllConnectedInterfaces(uint8_t *serialList);
+OMBRIX_API void OMBRIX_CALL GetAllConnectedInterfaces(uint8_t* serialList);
 
 /* Type code of the attached interface with this serial: 1 for products
  * 0x0754 and 0x0830, 2 for 0x0832, 3 for 0x0833; 0 when none is attached. */
-OMBRIX_API int32_t OMBRIX_CALL GetDeviceTyp(const uint8_t *serial);
+OMBRIX_API int32_t OMBRIX_CALL GetDeviceTyp(const uint8_t* serial);
 
 /* Release number (bcdDevice) of the interface with this serial: taken from
  * the open link when there is one (even if the device has since gone), else
  * read from the attached device; 0 when none is found. */
-OMBRIX_API int32_t OMBRIX_CALL GetDeviceVersion(const uint8_t *serial);
+OMBRIX_API int32_t OMBRIX_CALL GetDeviceVersion(const uint8_t* serial);
 
 /* ---- Links -------------------------------------------------------------- */
 
@@ -122,13 +122,12 @@ OMBRIX_API int32_t OMBRIX_CALL GetDeviceVersion(const uint8_t *serial);
  * any serial. Returns 1 when a link for the serial is open on return (an
  * already open link is kept as it is, with its own buffers), 0 when no
  * interface could be opened (after four walks over the devices). */
-OMBRIX_API int32_t OMBRIX_CALL OpenLink(const uint8_t *serial, uint8_t *outputUniverse,
-                                        uint8_t *inputUniverse);
+OMBRIX_API int32_t OMBRIX_CALL OpenLink(const uint8_t* serial, uint8_t* outputUniverse, uint8_t* inputUniverse);
 
 /* Sends mode 0 to the interface, stops the link's transfers and frees the
  * link. Returns 1 when it was closed, 0 when no link has the serial. When
  * the last link closes, both library threads have ended on return. */
-OMBRIX_API int32_t OMBRIX_CALL CloseLink(const uint8_t *serial);
+OMBRIX_API int32_t OMBRIX_CALL CloseLink(const uint8_t* serial);
 
 /* Closes every link except those whose serial is 16 zero bytes. Returns 1
  * when every close succeeded (also with no link at all), else 0. */
@@ -136,7 +135,7 @@ OMBRIX_API int32_t OMBRIX_CALL CloseAllLinks(void);
 
 /* Fills serialList (512 bytes) with the serials of the open links, oldest
  * first, at most 32. A null serialList does nothing. */
-OMBRIX_API void OMBRIX_CALL GetAllOpenedInterfaces(uint8_t *serialList);
+OMBRIX_API void OMBRIX_CALL GetAllOpenedInterfaces(uint8_t* serialList);
 
 /* ---- Output ------------------------------------------------------------- */
 
@@ -150,7 +149,7 @@ OMBRIX_API void OMBRIX_CALL GetAllOpenedInterfaces(uint8_t *serialList);
  * queued whole, so every frame sent is exactly one universe some caller
  * passed. Calls for one link are serialised by a short lock held only for
  * the 512-byte copy; a single sending thread never waits on it. */
-OMBRIX_API int32_t OMBRIX_CALL SendDmxUniverse(const uint8_t *serial, const uint8_t *universe);
+OMBRIX_API int32_t OMBRIX_CALL SendDmxUniverse(const uint8_t* serial, const uint8_t* universe);
 
 /* ---- Configuration ------------------------------------------------------ */
 
@@ -159,30 +158,28 @@ OMBRIX_API int32_t OMBRIX_CALL SendDmxUniverse(const uint8_t *serial, const uint
  * mode up (at once when it is already active), 0 when no link has the
  * serial or the link is closed while the call waits. Called from a
  * callback, it leaves the request and returns 1 without waiting. */
-OMBRIX_API int32_t OMBRIX_CALL SetInterfaceMode(const uint8_t *serial, int32_t mode);
+OMBRIX_API int32_t OMBRIX_CALL SetInterfaceMode(const uint8_t* serial, int32_t mode);
 
 /* Leaves an advanced transmit configuration command for the interface and
  * withdraws a store request that has not gone out yet. Only the low byte of
  * each parameter travels; the cache read by GetInterfaceConfig keeps their
  * low 16 bits, with length 512 and final byte 0. length and finalByte are
  * accepted but not used. Returns 1, or 0 when no link has the serial. */
-OMBRIX_API int32_t OMBRIX_CALL SetInterfaceAdvTxConfig(const uint8_t *serial, int32_t byteValue,
-                                                       int32_t param1, int32_t param2,
-                                                       int32_t param3, int32_t param4,
-                                                       int32_t length, int32_t finalByte);
+OMBRIX_API int32_t OMBRIX_CALL SetInterfaceAdvTxConfig(const uint8_t* serial, int32_t byteValue, int32_t param1,
+                                                       int32_t param2, int32_t param3, int32_t param4, int32_t length,
+                                                       int32_t finalByte);
 
 /* Asks the interface to store its configuration (sent after a pending
  * configuration command). Returns 1, or 0 when no link has the serial. */
-OMBRIX_API int32_t OMBRIX_CALL StoreInterfaceAdvTxConfig(const uint8_t *serial);
+OMBRIX_API int32_t OMBRIX_CALL StoreInterfaceAdvTxConfig(const uint8_t* serial);
 
 /* Copies the cached configuration: what this library last set, or what the
  * interface last reported, whichever came last; all zero after opening. The
  * seven values always come from one report or one set call. Null
  * destinations are skipped. Returns 1, or 0 when no link has the serial. */
-OMBRIX_API int32_t OMBRIX_CALL GetInterfaceConfig(const uint8_t *serial, uint8_t *byteValue,
-                                                  uint16_t *param1, uint16_t *param2,
-                                                  uint16_t *param3, uint16_t *param4,
-                                                  uint16_t *length, uint16_t *finalByte);
+OMBRIX_API int32_t OMBRIX_CALL GetInterfaceConfig(const uint8_t* serial, uint8_t* byteValue, uint16_t* param1,
+                                                  uint16_t* param2, uint16_t* param3, uint16_t* param4,
+                                                  uint16_t* length, uint16_t* finalByte);
 
 /* ---- Notifications ------------------------------------------------------ */
 
@@ -205,20 +202,19 @@ OMBRIX_API int32_t OMBRIX_CALL UnregisterInterfaceChangeNotification(void);
  * earlier callback is then kept). Unregister returns 1, or 0 when no link
  * has the serial. While the slot changes, other links may still call the
  * previous callback once more. */
-OMBRIX_API int32_t OMBRIX_CALL RegisterHeartbeatNotification(const uint8_t *serial,
-                                                             HeartbeatCallback callback);
-OMBRIX_API int32_t OMBRIX_CALL UnregisterHeartbeatNotification(const uint8_t *serial);
+OMBRIX_API int32_t OMBRIX_CALL RegisterHeartbeatNotification(const uint8_t* serial, HeartbeatCallback callback);
+OMBRIX_API int32_t OMBRIX_CALL UnregisterHeartbeatNotification(const uint8_t* serial);
 
 /* Per-link callbacks: they live and die with the link (a reopened interface
  * starts without them). Register returns the link's id (never 0), also when
  * callback is null; Unregister returns 1. Both return 0 when no link has the
  * serial. */
-OMBRIX_API int32_t OMBRIX_CALL RegisterInputChangeBlockNotificationSerial(
-    const uint8_t *serial, InputChangeBlockSerialCallback callback);
-OMBRIX_API int32_t OMBRIX_CALL UnregisterInputChangeBlockNotificationSerial(const uint8_t *serial);
-OMBRIX_API int32_t OMBRIX_CALL RegisterInterfaceChangeNotificationSerial(
-    const uint8_t *serial, InterfaceChangeSerialCallback callback);
-OMBRIX_API int32_t OMBRIX_CALL UnregisterInterfaceChangeNotificationSerial(const uint8_t *serial);
+OMBRIX_API int32_t OMBRIX_CALL RegisterInputChangeBlockNotificationSerial(const uint8_t* serial,
+                                                                          InputChangeBlockSerialCallback callback);
+OMBRIX_API int32_t OMBRIX_CALL UnregisterInputChangeBlockNotificationSerial(const uint8_t* serial);
+OMBRIX_API int32_t OMBRIX_CALL RegisterInterfaceChangeNotificationSerial(const uint8_t* serial,
+                                                                         InterfaceChangeSerialCallback callback);
+OMBRIX_API int32_t OMBRIX_CALL UnregisterInterfaceChangeNotificationSerial(const uint8_t* serial);
 
 #ifdef __cplusplus
 }

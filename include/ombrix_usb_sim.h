@@ -33,8 +33,9 @@ extern "C" {
 #define OMBRIX_SIM_WRITE_FAIL 2       /* complete with failure */
 #define OMBRIX_SIM_WRITE_ZERO_BYTES 3 /* complete successfully with 0 bytes */
 #define OMBRIX_SIM_WRITE_REFUSE 4     /* fail to start */
-#define OMBRIX_SIM_WRITE_FRAMED 5     /* complete with all bytes at the next tick of the
-                                         device's frame clock (see below) */
+#define OMBRIX_SIM_WRITE_FRAMED                        \
+  5 /* complete with all bytes at the next tick of the \
+       device's frame clock (see below) */
 
 /* Read behaviours (OmbrixSimSetReadBehaviour). */
 #define OMBRIX_SIM_READ_NORMAL 0 /* deliver injected and streamed input */
@@ -50,9 +51,8 @@ OMBRIX_API int32_t OMBRIX_CALL OmbrixSimReset(void);
  * counting from the last reset), 0 on failure. serial holds serialUnits
  * UTF-16 code units (0: empty string); a negative serialUnits means the
  * serial-number string cannot be read. Any vendor and product is accepted. */
-OMBRIX_API int32_t OMBRIX_CALL OmbrixSimAddDevice(uint16_t vendorId, uint16_t productId,
-                                                  uint16_t releaseNumber, const uint16_t *serial,
-                                                  int32_t serialUnits);
+OMBRIX_API int32_t OMBRIX_CALL OmbrixSimAddDevice(uint16_t vendorId, uint16_t productId, uint16_t releaseNumber,
+                                                  const uint16_t* serial, int32_t serialUnits);
 
 /* 0: the set of present device interfaces cannot be obtained (every walk
  * ends at once); 1 restores it. */
@@ -82,8 +82,7 @@ OMBRIX_API int32_t OMBRIX_CALL OmbrixSimReplug(int32_t device);
  * starts within the same frame. OMBRIX_SIM_WRITE_COMPLETE with 1000 instead
  * adds that hand-over time to every report. A delay of 0 completes writes at
  * once under either behaviour. */
-OMBRIX_API int32_t OMBRIX_CALL OmbrixSimSetWriteBehaviour(int32_t device, int32_t behaviour,
-                                                          uint32_t delayMicros);
+OMBRIX_API int32_t OMBRIX_CALL OmbrixSimSetWriteBehaviour(int32_t device, int32_t behaviour, uint32_t delayMicros);
 
 /* How the device treats reads from now on (OMBRIX_SIM_READ_*). */
 OMBRIX_API int32_t OMBRIX_CALL OmbrixSimSetReadBehaviour(int32_t device, int32_t behaviour);
@@ -91,8 +90,7 @@ OMBRIX_API int32_t OMBRIX_CALL OmbrixSimSetReadBehaviour(int32_t device, int32_t
 /* Queues one input report exactly as a read delivers it, report ID byte
  * first: 34 bytes is a full report, fewer models a short read (at most 34).
  * Reports reach reads in order; an outstanding read completes at once. */
-OMBRIX_API int32_t OMBRIX_CALL OmbrixSimInjectInput(int32_t device, const uint8_t *report,
-                                                    uint32_t length);
+OMBRIX_API int32_t OMBRIX_CALL OmbrixSimInjectInput(int32_t device, const uint8_t* report, uint32_t length);
 
 /* The device sends a full input block report every intervalMicros, blocks 0
  * to 15 in turn, with values that change from universe to universe; 0 stops
@@ -106,8 +104,8 @@ OMBRIX_API int32_t OMBRIX_CALL OmbrixSimStreamInput(int32_t device, uint32_t int
  * microseconds on the steady clock (CLOCK_MONOTONIC on Linux). Clearing
  * empties the log and restarts the count at 0. */
 OMBRIX_API uint32_t OMBRIX_CALL OmbrixSimWriteCount(int32_t device);
-OMBRIX_API int32_t OMBRIX_CALL OmbrixSimGetWrite(int32_t device, uint32_t index, uint8_t *buffer,
-                                                 uint32_t capacity, uint64_t *startMicros);
+OMBRIX_API int32_t OMBRIX_CALL OmbrixSimGetWrite(int32_t device, uint32_t index, uint8_t* buffer, uint32_t capacity,
+                                                 uint64_t* startMicros);
 OMBRIX_API int32_t OMBRIX_CALL OmbrixSimClearWrites(int32_t device);
 
 /* Walks of the device set started since the last reset (each discovery walk

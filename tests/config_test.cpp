@@ -377,8 +377,8 @@ TEST_F(ConfigTest, HammeredConfigNeverSendsAMixAndNeverLosesTheLast) {
   });
   hammer.Join();
   const uint8_t last = static_cast<uint8_t>(lastRequest.load());
-  const Bytes lastCommand = AdvTx(last, last, static_cast<uint8_t>(last + 1), static_cast<uint8_t>(last + 2),
-                                  static_cast<uint8_t>(last + 3));
+  const Bytes lastCommand =
+      AdvTx(last, last, static_cast<uint8_t>(last + 1), static_cast<uint8_t>(last + 2), static_cast<uint8_t>(last + 3));
   auto lastSent = [&] {
     auto writes = Writes(device);
     return writes.empty() ? Bytes{} : writes.back();
@@ -397,8 +397,7 @@ TEST_F(ConfigTest, HammeredConfigNeverSendsAMixAndNeverLosesTheLast) {
     if (w == kStore) continue;
     ASSERT_EQ(w[1], 0x11);
     uint8_t i = w[2];
-    Bytes expected = AdvTx(i, i, static_cast<uint8_t>(i + 1), static_cast<uint8_t>(i + 2),
-                           static_cast<uint8_t>(i + 3));
+    Bytes expected = AdvTx(i, i, static_cast<uint8_t>(i + 1), static_cast<uint8_t>(i + 2), static_cast<uint8_t>(i + 3));
     EXPECT_EQ(w, expected) << "a command that was never requested";
     ++commands;
   }

@@ -59,7 +59,7 @@ TEST_F(DiscoveryTest, ListsFamilyInterfacesInOrderWithTypesAndVersions) {
 TEST_F(DiscoveryTest, CrowdedBusFillsExactlyThirtyTwoSlots) {
   AddDevice(0x1234, 0x0754, 0x0100, {'F', 'O', 'R', 'E', 'I', 'G', 'N'});
   OmbrixSimAddDevice(0x16D0, 0x0830, 0x0100, nullptr, -1);  // unreadable serial
-  AddDevice(0x16D0, 0x0832, 0x0100, {});                     // empty serial
+  AddDevice(0x16D0, 0x0832, 0x0100, {});                    // empty serial
   for (int i = 0; i < 40; ++i) {
     char text[17];
     std::snprintf(text, sizeof text, "DEVICE%010d", i);

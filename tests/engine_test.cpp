@@ -139,7 +139,8 @@ TEST_F(EngineTest, FortyLinksAllCarryOutputAndInput) {
     ASSERT_TRUE(WaitUntil([&] {
       auto writes = Writes(device);
       return !writes.empty() && writes.back()[1] == 0x2F && writes.back()[2] == 0x42;
-    })) << "link " << i;
+    })) << "link "
+        << i;
     ASSERT_TRUE(WaitUntil([&] { return LoadChannel(inputs[i], 96) == i; })) << "link " << i;
   }
   EXPECT_EQ(CloseAllLinks(), 1);
@@ -184,8 +185,8 @@ std::atomic<int> g_reentrantNonZero{0};
 uint8_t g_reentrantSerial[16];
 
 void OMBRIX_CALL ReenterFromBlockCallback(uint32_t) {
-  int32_t results[] = {OpenLink(g_reentrantSerial, nullptr, nullptr), CloseLink(g_reentrantSerial),
-                       CloseAllLinks(), RegisterInputChangeNotification(nullptr),
+  int32_t results[] = {OpenLink(g_reentrantSerial, nullptr, nullptr), CloseLink(g_reentrantSerial), CloseAllLinks(),
+                       RegisterInputChangeNotification(nullptr),
                        RegisterInterfaceChangeNotificationSerial(g_reentrantSerial, nullptr)};
   for (int32_t result : results) {
     if (result != 0) g_reentrantNonZero.fetch_add(1);

@@ -10,6 +10,6 @@ static InputChangeBlockSerialCallback inputBlockSerial;
 static InterfaceChangeSerialCallback interfaceChangeSerial;
 
 int ombrix_header_c_check(void) {
-  return (inputChange == 0) + (inputBlock == 0) + (interfaceChange == 0) + (heartbeat == 0) +
-         (inputBlockSerial == 0) + (interfaceChangeSerial == 0);
+  return (inputChange == 0) + (inputBlock == 0) + (interfaceChange == 0) + (heartbeat == 0) + (inputBlockSerial == 0) +
+         (interfaceChangeSerial == 0);
 }

@@ -61,9 +61,8 @@ TEST_F(LoopbackTest, PolledOutputFollowsOnTheInputWhileEnabled) {
   StoreChannel(output, 0, 11);
   StoreChannel(output, 300, 22);
   StoreChannel(output, 511, 33);
-  EXPECT_TRUE(WaitUntil([&] {
-    return LoadChannel(input, 0) == 11 && LoadChannel(input, 300) == 22 && LoadChannel(input, 511) == 33;
-  }));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return LoadChannel(input, 0) == 11 && LoadChannel(input, 300) == 22 && LoadChannel(input, 511) == 33; }));
   for (const Bytes& write : Writes(device)) {
     if (write[1] < 0x10) {
       EXPECT_EQ(write.size(), 34u);

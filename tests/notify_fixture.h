@@ -15,13 +15,19 @@
 
 namespace ombrix_test {
 
-
 // Every callback appends one entry to this log: kind in the high byte,
 // link id and block index below. Entries are published through done, so
 // the test reads only completed entries.
 inline constexpr int kLogCapacity = 4096;
-enum Kind : int { kInputChange = 1, kBlock, kInterfaceChange, kHeartbeat, kBlockSerial, kInterfaceSerial,
-                  kHeartbeatOther };
+enum Kind : int {
+  kInputChange = 1,
+  kBlock,
+  kInterfaceChange,
+  kHeartbeat,
+  kBlockSerial,
+  kInterfaceSerial,
+  kHeartbeatOther
+};
 inline std::atomic<int> g_reserved{0};
 inline std::atomic<int> g_done{0};
 inline std::atomic<int> g_log[kLogCapacity];

@@ -128,8 +128,8 @@ TEST_F(NotifyTest, InputChangeThenHeartbeatForBlocksAndForAQuietSpell) {
   InjectBurst(serial, device, Blocks(5, 2));
   ASSERT_TRUE(WaitForCount(kHeartbeat, 2));
   ombrix::platform::SleepMillis(100);
-  EXPECT_EQ(Log(), (std::vector<Entry>{{kInputChange, 0, 0}, {kHeartbeat, id, 0},
-                                       {kInputChange, 0, 0}, {kHeartbeat, id, 0}}));
+  EXPECT_EQ(Log(),
+            (std::vector<Entry>{{kInputChange, 0, 0}, {kHeartbeat, id, 0}, {kInputChange, 0, 0}, {kHeartbeat, id, 0}}));
   EXPECT_EQ(LoadChannel(input, 4 * 32), 2);
   EXPECT_EQ(LoadChannel(input, 5 * 32), 1);
 }
@@ -177,7 +177,7 @@ TEST_F(NotifyTest, UnplugCallsGlobalThenPerLinkInterfaceChangeForThatLinkOnly) {
 
   // Unregistered per link: only the global one remains for b.
   EXPECT_EQ(UnregisterInterfaceChangeNotificationSerial(b.data()), 1);
-  EXPECT_EQ(UnregisterInterfaceChangeNotificationSerial(b.data()), 1);  // twice is fine
+  EXPECT_EQ(UnregisterInterfaceChangeNotificationSerial(b.data()), 1);              // twice is fine
   ASSERT_TRUE(WaitUntil([&] { return OmbrixSimPendingTransfers(deviceB) == 1; }));  // its read
   // Unplug only once b dispatches again after the unregistration's pause:
   // a failure collected right at the resume can be dropped (see

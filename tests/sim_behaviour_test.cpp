@@ -70,9 +70,9 @@ TEST_F(SimBehaviourTest, FramedWriteIsPendingUntilItsTickAndZeroDelayCompletesAt
   // Still outstanding unless its tick has passed by the time we look.
   int32_t pending = OmbrixSimPendingTransfers(device);
   // The simulator's clock: the steady clock in microseconds.
-  uint64_t lookedAt = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                                std::chrono::steady_clock::now().time_since_epoch())
-                                                .count());
+  uint64_t lookedAt = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
   if (lookedAt + 1000 < tick) {
     EXPECT_EQ(pending, 2);
   }

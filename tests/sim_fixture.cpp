@@ -16,8 +16,7 @@ int32_t AddFamilyDevice(uint16_t productId, uint16_t release, const std::string&
   return AddDevice(0x16D0, productId, release, units);
 }
 
-int32_t AddDevice(uint16_t vendorId, uint16_t productId, uint16_t release,
-                  const std::vector<uint16_t>& units) {
+int32_t AddDevice(uint16_t vendorId, uint16_t productId, uint16_t release, const std::vector<uint16_t>& units) {
   return OmbrixSimAddDevice(vendorId, productId, release, units.data(), static_cast<int32_t>(units.size()));
 }
 
@@ -85,17 +84,11 @@ bool SendUntilLastFrameIsOut(int32_t device, const Serial& serial, uint8_t first
   return false;
 }
 
-void StoreChannel(uint8_t* universe, int index, uint8_t value) {
-  ombrix::StoreSharedByte(universe + index, value);
-}
+void StoreChannel(uint8_t* universe, int index, uint8_t value) { ombrix::StoreSharedByte(universe + index, value); }
 
-uint8_t LoadChannel(const uint8_t* universe, int index) {
-  return ombrix::LoadSharedByte(universe + index);
-}
+uint8_t LoadChannel(const uint8_t* universe, int index) { return ombrix::LoadSharedByte(universe + index); }
 
-void SimTest::SetUp() {
-  ASSERT_EQ(OmbrixSimReset(), 1) << "a previous test left a link open";
-}
+void SimTest::SetUp() { ASSERT_EQ(OmbrixSimReset(), 1) << "a previous test left a link open"; }
 
 void SimTest::TearDown() {
   EXPECT_EQ(CloseAllLinks(), 1);

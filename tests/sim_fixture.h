@@ -25,8 +25,7 @@ Serial SerialOf(const std::string& text);
 // Adds a device of the family (vendor 0x16D0) whose serial string is text.
 int32_t AddFamilyDevice(uint16_t productId, uint16_t release, const std::string& text);
 // Adds any device with a UTF-16 serial given as units.
-int32_t AddDevice(uint16_t vendorId, uint16_t productId, uint16_t release,
-                  const std::vector<uint16_t>& units);
+int32_t AddDevice(uint16_t vendorId, uint16_t productId, uint16_t release, const std::vector<uint16_t>& units);
 
 // Every write the device accepted, oldest first.
 std::vector<Bytes> Writes(int32_t device);

@@ -55,8 +55,8 @@ TEST_F(StressTest, ConcurrentExportsNeverTouchAFreedLink) {
       SetInterfaceAdvTxConfig(serial.data(), round, round, 2, 3, 4, 512, 0);
       uint8_t byteValue = 0;
       uint16_t values[6] = {};
-      GetInterfaceConfig(serial.data(), &byteValue, &values[0], &values[1], &values[2], &values[3],
-                         &values[4], &values[5]);
+      GetInterfaceConfig(serial.data(), &byteValue, &values[0], &values[1], &values[2], &values[3], &values[4],
+                         &values[5]);
       uint8_t list[512];
       GetAllOpenedInterfaces(list);
       GetDeviceVersion(serial.data());

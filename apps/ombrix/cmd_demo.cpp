@@ -83,8 +83,7 @@ LinkFigures Measure(const Api& api, DemoLink& link, const StepHistory* history) 
   return figures;
 }
 
-void DrawDemo(LiveView& view, DemoLink* links, const std::vector<LinkFigures>& figures,
-              const DemoOptions& options) {
+void DrawDemo(LiveView& view, DemoLink* links, const std::vector<LinkFigures>& figures, const DemoOptions& options) {
   ViewSettings settings;
   settings.format = options.format;
   settings.nowMicros = NowMicros();
@@ -117,8 +116,7 @@ void DrawDemo(LiveView& view, DemoLink* links, const std::vector<LinkFigures>& f
 
 // Runs until the time is up or Ctrl-C; returns the figures of the last
 // whole second.
-std::vector<LinkFigures> ShowDemo(const Api& api, DemoLink* links, StepHistory& history,
-                                  const DemoOptions& options) {
+std::vector<LinkFigures> ShowDemo(const Api& api, DemoLink* links, StepHistory& history, const DemoOptions& options) {
   LiveView view(OutputIsTerminal() && !options.plain);
   if (!view.enabled()) printf("ombrix demo: two simulated interfaces, one report per 1 ms USB frame (framed writes)\n");
   uint64_t start = NowMicros();
@@ -182,7 +180,8 @@ int RunDemo(const Api& api, const DemoOptions& options) {
   // The live screen is gone; leave the last figures where the user can see
   // them, in lines that fit the usual 80 columns.
   if (OutputIsTerminal() && !options.plain) {
-    for (const LinkFigures& link : figures) printf("%s\n%s\n", ShortFigureLine(link).c_str(), DetailFigureLine(link).c_str());
+    for (const LinkFigures& link : figures)
+      printf("%s\n%s\n", ShortFigureLine(link).c_str(), DetailFigureLine(link).c_str());
   }
   // A demo whose links carried no DMX at all is broken, whatever the speed.
   for (const DemoLink& link : links) {

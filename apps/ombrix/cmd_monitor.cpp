@@ -17,8 +17,8 @@ void DrawMonitor(LiveView& view, const Serial& serial, const Universe& input, Ch
   settings.format = format;
   settings.nowMicros = NowMicros();
   char status[160];
-  snprintf(status, sizeof(status), "input %.0f blocks/s  heartbeat calls %llu  interface changes %llu",
-           blocksPerSecond, static_cast<unsigned long long>(counters.heartbeats.load()),
+  snprintf(status, sizeof(status), "input %.0f blocks/s  heartbeat calls %llu  interface changes %llu", blocksPerSecond,
+           static_cast<unsigned long long>(counters.heartbeats.load()),
            static_cast<unsigned long long>(counters.interfaceChanges.load()));
   std::vector<std::string> header = {"ombrix monitor " + SerialText(serial) + "  (Ctrl-C closes the link)", status, ""};
   uint8_t levels[512];

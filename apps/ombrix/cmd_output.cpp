@@ -31,8 +31,7 @@ struct Assignment {
 
 bool ParseAssignment(const std::string& text, Assignment* assignment, std::string* error) {
   size_t equals = text.find('=');
-  if (equals == std::string::npos ||
-      !ParseNumber(text.substr(0, equals), 1, 512, &assignment->channel) ||
+  if (equals == std::string::npos || !ParseNumber(text.substr(0, equals), 1, 512, &assignment->channel) ||
       !ParseNumber(text.substr(equals + 1), 0, 255, &assignment->value)) {
     *error = "\"" + text + "\" is not CHANNEL=VALUE with a channel of 1 to 512 and a value of 0 to 255.";
     return false;
@@ -129,7 +128,8 @@ int RunSend(const Api& api, const SendOptions& options) {
   LinkGuard link(api, serial);
   // The values are in place before the mode starts output, so the first
   // blocks on the wire already carry them.
-  for (const Assignment& assignment : assignments) output.Store(assignment.channel - 1, static_cast<uint8_t>(assignment.value));
+  for (const Assignment& assignment : assignments)
+    output.Store(assignment.channel - 1, static_cast<uint8_t>(assignment.value));
   if (!link.Open(&output, nullptr, &error) || !link.SetMode(options.mode, &error)) return Fail(error);
 
   if (options.seconds < 0) {
@@ -153,8 +153,7 @@ int RunMode(const Api& api, const ModeOptions& options) {
   if (!ParseSerial(options.serial, &serial, &error)) return FailUsage(error);
   LinkGuard link(api, serial);
   if (!link.Open(nullptr, nullptr, &error) || !link.SetMode(options.mode, &error)) return Fail(error);
-  printf("Mode %d is active on %s; closing the link sets mode 0 again.\n", options.mode,
-         SerialText(serial).c_str());
+  printf("Mode %d is active on %s; closing the link sets mode 0 again.\n", options.mode, SerialText(serial).c_str());
   SleepUnlessStopped(kSettleMillis);
   Hold(options.seconds);
   return 0;
@@ -195,8 +194,8 @@ int RunConfig(const Api& api, const ConfigOptions& options) {
   if (api.GetInterfaceConfig(key, &byteValue, &param[0], &param[1], &param[2], &param[3], &length, &finalByte) != 1) {
     return Fail("The link to " + SerialText(serial) + " is no longer open.");
   }
-  printf("byte value %u, parameters %u %u %u %u, length %u, final byte %u\n", byteValue, param[0], param[1],
-         param[2], param[3], length, finalByte);
+  printf("byte value %u, parameters %u %u %u %u, length %u, final byte %u\n", byteValue, param[0], param[1], param[2],
+         param[3], length, finalByte);
   if (options.set.empty() && length == 0) {
     printf("(nothing cached: the interface has not reported its configuration since the link opened)\n");
   }

@@ -47,8 +47,8 @@ struct MonitorOptions {
 int RunMonitor(const Api& api, const MonitorOptions& options);
 
 struct DemoOptions {
-  double seconds = -1;  // < 0: until Ctrl-C
-  bool plain = false;   // plain lines even on a terminal
+  double seconds = -1;   // < 0: until Ctrl-C
+  bool plain = false;    // plain lines even on a terminal
   bool details = false;  // a second line of figures per link on the live screen
   LevelFormat format = LevelFormat::kDecimal;
 };

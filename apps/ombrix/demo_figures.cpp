@@ -21,8 +21,8 @@ std::string PlainFigureLine(const LinkFigures& figures) {
     used += snprintf(text + used, sizeof(text) - used, "  latency median %.2f ms p99 %.2f ms", figures.medianMillis,
                      figures.p99Millis);
   }
-  snprintf(text + used, sizeof(text) - used, "  input %.0f blocks/s  heartbeat calls %llu",
-           figures.inputBlocks, static_cast<unsigned long long>(figures.heartbeats));
+  snprintf(text + used, sizeof(text) - used, "  input %.0f blocks/s  heartbeat calls %llu", figures.inputBlocks,
+           static_cast<unsigned long long>(figures.heartbeats));
   return text;
 }
 
@@ -41,8 +41,8 @@ std::string CompactFigureLine(const LinkFigures& figures) {
   char latency[32] = "";
   if (figures.polled) snprintf(latency, sizeof(latency), "%5.1f ms", figures.medianMillis);
   char text[160];
-  snprintf(text, sizeof(text), "%-6s  out %4.0f/s %4.1f univ/s %-8s  in %4.0f/s", figures.role.c_str(),
-           figures.reports, figures.universes, latency, figures.inputBlocks);
+  snprintf(text, sizeof(text), "%-6s  out %4.0f/s %4.1f univ/s %-8s  in %4.0f/s", figures.role.c_str(), figures.reports,
+           figures.universes, latency, figures.inputBlocks);
   return text;
 }
 

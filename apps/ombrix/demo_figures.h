@@ -10,15 +10,15 @@
 namespace ombrix_tool {
 
 struct LinkFigures {
-  std::string role;    // "polled" or "queue"
+  std::string role;  // "polled" or "queue"
   std::string serial;
   bool polled = false;  // latency is measured on the polled link only
   double reports = 0;   // per second, every write
   double universes = 0;
   double medianMillis = 0;
   double p99Millis = 0;
-  double inputBlocks = 0;  // per second
-  uint64_t heartbeats = 0;   // calls since the start
+  double inputBlocks = 0;   // per second
+  uint64_t heartbeats = 0;  // calls since the start
 };
 
 // "SIM0000000000001 polled   998 reports/s (1.00 of 1000) ... heartbeat calls 3"

@@ -41,9 +41,9 @@ class StepHistory {
 
 // What one interface's wire carried over one interval.
 struct WireFigures {
-  uint64_t reports = 0;       // every write, DMX or not
-  uint64_t dmxReports = 0;    // DMX block reports
-  uint64_t universes = 0;     // block 15 written: one universe complete
+  uint64_t reports = 0;             // every write, DMX or not
+  uint64_t dmxReports = 0;          // DMX block reports
+  uint64_t universes = 0;           // block 15 written: one universe complete
   std::vector<uint64_t> latencies;  // micros, polled link only
 };
 

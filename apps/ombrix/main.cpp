@@ -35,8 +35,7 @@ int main(int argc, char** argv) {
   app.add_option("--sim-devices", global.simDevices, "number of simulated interfaces (with --sim)")
       ->check(CLI::Range(1, 32));
   bool simLoopback = false;
-  app.add_flag("--sim-loopback", simLoopback,
-               "(with --sim) wire every simulated interface's output back to its input");
+  app.add_flag("--sim-loopback", simLoopback, "(with --sim) wire every simulated interface's output back to its input");
 
   app.add_subcommand("list", "list the attached interfaces: serial, type code, release");
 
@@ -72,7 +71,8 @@ int main(int argc, char** argv) {
   CLI::App* demoCommand = app.add_subcommand("demo", "run the library on two simulated interfaces, no hardware");
   demoCommand->add_option("--seconds", demo.seconds, "end after this long (default: Ctrl-C)");
   demoCommand->add_flag("--plain", demo.plain, "print plain lines even on a terminal");
-  demoCommand->add_flag("--details", demo.details, "show each link's serial, share of the wire, p99 latency, heartbeats");
+  demoCommand->add_flag("--details", demo.details,
+                        "show each link's serial, share of the wire, p99 latency, heartbeats");
   AddLevelFormat(demoCommand, &demo.format);
 
   ombrix_bridge::BridgeOptions bridge;

@@ -33,9 +33,7 @@ std::string Title(const std::string& name, int shown, int width) {
   std::string full = shown == 0           ? "(no room for channels)"
                      : shown >= kChannels ? "channels 1-512"
                                           : "channels 1-" + std::to_string(shown) + " of 512";
-  std::string compact = shown == 0           ? "(no room)"
-                        : shown >= kChannels ? "1-512"
-                                             : "1-" + std::to_string(shown) + "/512";
+  std::string compact = shown == 0 ? "(no room)" : shown >= kChannels ? "1-512" : "1-" + std::to_string(shown) + "/512";
   if (static_cast<int>(name.size() + 2 + full.size()) <= width) return name + "  " + full;
   if (static_cast<int>(name.size() + 1 + compact.size()) <= width) return name + " " + compact;
   int room = width - 1 - static_cast<int>(compact.size());
@@ -44,8 +42,7 @@ std::string Title(const std::string& name, int shown, int width) {
 }
 
 bool Recent(uint64_t changedAt, const ViewSettings& settings) {
-  return changedAt != 0 && changedAt <= settings.nowMicros &&
-         settings.nowMicros - changedAt < settings.highlightMicros;
+  return changedAt != 0 && changedAt <= settings.nowMicros && settings.nowMicros - changedAt < settings.highlightMicros;
 }
 
 ScreenLine ChannelRow(const UniversePanel& panel, int first, int perRow, const ViewSettings& settings) {

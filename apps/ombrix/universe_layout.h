@@ -71,8 +71,7 @@ int ChannelsPerRow(int width, LevelFormat format);
 
 // One universe in a box: a title line saying which channels are shown,
 // then as many rows as fit, the first channel of each row down the side.
-std::vector<ScreenLine> LayoutUniverse(const UniversePanel& panel, int width, int height,
-                                       const ViewSettings& settings);
+std::vector<ScreenLine> LayoutUniverse(const UniversePanel& panel, int width, int height, const ViewSettings& settings);
 
 // A whole screen: the header lines (cut to the width), then the panels in a
 // grid of as many columns as shows the most channels of each, in reading

@@ -92,24 +92,22 @@ namespace {
 
 ArtPollReplyPort DescribePort(const ArtnetNodePort& port) {
   ArtPollReplyPort described;
-  described.portType = static_cast<uint8_t>((port.output ? kArtPortOutput : 0) |
-                                            (port.input ? kArtPortInput : 0));
+  described.portType = static_cast<uint8_t>((port.output ? kArtPortOutput : 0) | (port.input ? kArtPortInput : 0));
   if (port.input) {
     described.swIn = ArtnetUniverse(port.portAddress);
     if (port.inputGood) described.goodInput = kArtGoodInputDataReceived;
   }
   if (port.output) {
     described.swOut = ArtnetUniverse(port.portAddress);
-    described.goodOutputA = static_cast<uint8_t>(
-        (port.outputGood ? kArtGoodOutputDataTransmitted : 0) | (port.merging ? kArtGoodOutputMerging : 0));
+    described.goodOutputA = static_cast<uint8_t>((port.outputGood ? kArtGoodOutputDataTransmitted : 0) |
+                                                 (port.merging ? kArtGoodOutputMerging : 0));
   }
   return described;
 }
 
 }  // namespace
 
-std::vector<ArtPollReply> ArtPollRepliesFor(const ArtPollReply& node,
-                                            const std::vector<ArtnetNodePort>& ports) {
+std::vector<ArtPollReply> ArtPollRepliesFor(const ArtPollReply& node, const std::vector<ArtnetNodePort>& ports) {
   // Group by Net:SubNet (the part of the port-address a reply shares) in
   // first-seen order, then cut each group into replies of four ports.
   std::vector<std::vector<const ArtnetNodePort*>> groups;

@@ -40,9 +40,7 @@ ArtnetPacket ParsePoll(const uint8_t* data, size_t size) {
   return packet;
 }
 
-std::string Text(const uint8_t* data, size_t size) {
-  return std::string(bytes::TextField(data, size));
-}
+std::string Text(const uint8_t* data, size_t size) { return std::string(bytes::TextField(data, size)); }
 
 ArtnetPacket ParsePollReply(const uint8_t* data, size_t size) {
   if (size < kReplyMinSize) return DropKind::kTruncated;
@@ -92,16 +90,18 @@ ArtnetPacket ParseArtnet(const uint8_t* data, size_t size) {
   if (size < kOpCode + 2) return DropKind::kTruncated;
   uint16_t opCode = bytes::Little16(data + kOpCode);
   if (opCode == static_cast<uint16_t>(ArtOpCode::kPollReply)) return ParsePollReply(data, size);
-  bool known = opCode == static_cast<uint16_t>(ArtOpCode::kPoll) ||
-               opCode == static_cast<uint16_t>(ArtOpCode::kDmx) ||
+  bool known = opCode == static_cast<uint16_t>(ArtOpCode::kPoll) || opCode == static_cast<uint16_t>(ArtOpCode::kDmx) ||
                opCode == static_cast<uint16_t>(ArtOpCode::kSync);
   if (!known) return DropKind::kUnsupportedOpCode;
   if (size < kProtocolVersion + 2) return DropKind::kTruncated;
   if (Big16(data + kProtocolVersion) < kArtnetProtocolVersion) return DropKind::kBadProtocolVersion;
   switch (static_cast<ArtOpCode>(opCode)) {
-    case ArtOpCode::kDmx: return ParseDmx(data, size);
-    case ArtOpCode::kPoll: return ParsePoll(data, size);
-    default: break;
+    case ArtOpCode::kDmx:
+      return ParseDmx(data, size);
+    case ArtOpCode::kPoll:
+      return ParsePoll(data, size);
+    default:
+      break;
   }
   if (size < kArtSyncSize) return DropKind::kTruncated;
   return ArtSync{};

@@ -16,8 +16,7 @@ bool ArtnetPort::Synchronous(std::string_view sender, TimePoint now) const {
   return now - lastSync_ < kArtnetSyncTimeout;
 }
 
-std::optional<DropKind> ArtnetPort::OnDmx(const ArtDmx& packet, std::string_view address,
-                                          TimePoint now) {
+std::optional<DropKind> ArtnetPort::OnDmx(const ArtDmx& packet, std::string_view address, TimePoint now) {
   if (packet.portAddress != portAddress_) return DropKind::kNotConfigured;
   Source* source = nullptr;
   for (Source& candidate : sources_) {

@@ -5,25 +5,44 @@ namespace ombrix::protocols {
 
 const char* DropKindName(DropKind kind) {
   switch (kind) {
-    case DropKind::kTruncated: return "truncated";
-    case DropKind::kOversized: return "oversized";
-    case DropKind::kBadLengthField: return "bad-length-field";
-    case DropKind::kBadIdentifier: return "bad-identifier";
-    case DropKind::kBadVector: return "bad-vector";
-    case DropKind::kBadPropertyCount: return "bad-property-count";
-    case DropKind::kBadUniverse: return "bad-universe";
-    case DropKind::kBadPriority: return "bad-priority";
-    case DropKind::kBadProtocolVersion: return "bad-protocol-version";
-    case DropKind::kUnsupportedOpCode: return "unsupported-opcode";
-    case DropKind::kOddDmxLength: return "odd-dmx-length";
-    case DropKind::kDmxLengthOutOfRange: return "dmx-length-out-of-range";
-    case DropKind::kOutOfSequence: return "out-of-sequence";
-    case DropKind::kPreview: return "preview";
-    case DropKind::kOtherStartCode: return "other-start-code";
-    case DropKind::kSourceLimit: return "source-limit";
-    case DropKind::kNotAllowed: return "not-allowed";
-    case DropKind::kNotConfigured: return "not-configured";
-    case DropKind::kCount: break;
+    case DropKind::kTruncated:
+      return "truncated";
+    case DropKind::kOversized:
+      return "oversized";
+    case DropKind::kBadLengthField:
+      return "bad-length-field";
+    case DropKind::kBadIdentifier:
+      return "bad-identifier";
+    case DropKind::kBadVector:
+      return "bad-vector";
+    case DropKind::kBadPropertyCount:
+      return "bad-property-count";
+    case DropKind::kBadUniverse:
+      return "bad-universe";
+    case DropKind::kBadPriority:
+      return "bad-priority";
+    case DropKind::kBadProtocolVersion:
+      return "bad-protocol-version";
+    case DropKind::kUnsupportedOpCode:
+      return "unsupported-opcode";
+    case DropKind::kOddDmxLength:
+      return "odd-dmx-length";
+    case DropKind::kDmxLengthOutOfRange:
+      return "dmx-length-out-of-range";
+    case DropKind::kOutOfSequence:
+      return "out-of-sequence";
+    case DropKind::kPreview:
+      return "preview";
+    case DropKind::kOtherStartCode:
+      return "other-start-code";
+    case DropKind::kSourceLimit:
+      return "source-limit";
+    case DropKind::kNotAllowed:
+      return "not-allowed";
+    case DropKind::kNotConfigured:
+      return "not-configured";
+    case DropKind::kCount:
+      break;
   }
   return "?";
 }

@@ -18,8 +18,7 @@ void PutLayerLength(uint8_t* out, size_t offset, size_t packetSize) {
 
 // Root layer and the framing layer's length and vector, the same for every
 // kind but for the two vectors.
-void PutRootLayer(uint8_t* out, size_t size, uint32_t rootVector, const Cid& cid,
-                  uint32_t framingVector) {
+void PutRootLayer(uint8_t* out, size_t size, uint32_t rootVector, const Cid& cid, uint32_t framingVector) {
   std::memset(out, 0, size);
   PutBig16(out + kPreamble, kPreambleSize);
   PutBig16(out + kPostamble, kPostambleSize);
@@ -31,9 +30,7 @@ void PutRootLayer(uint8_t* out, size_t size, uint32_t rootVector, const Cid& cid
   PutBig32(out + kFramingVector, framingVector);
 }
 
-bool ValidUniverse(uint16_t universe) {
-  return universe >= kSacnMinUniverse && universe <= kSacnMaxUniverse;
-}
+bool ValidUniverse(uint16_t universe) { return universe >= kSacnMinUniverse && universe <= kSacnMaxUniverse; }
 
 }  // namespace
 

@@ -26,9 +26,7 @@ std::optional<DropKind> CheckLayerLength(const uint8_t* data, size_t size, size_
   return std::nullopt;
 }
 
-bool ValidUniverse(uint16_t universe) {
-  return universe >= kSacnMinUniverse && universe <= kSacnMaxUniverse;
-}
+bool ValidUniverse(uint16_t universe) { return universe >= kSacnMinUniverse && universe <= kSacnMaxUniverse; }
 
 Cid ReadCid(const uint8_t* data) {
   Cid cid;
@@ -101,9 +99,12 @@ SacnPacket ParseDiscovery(const uint8_t* data, size_t size) {
 
 SacnPacket ParseExtended(const uint8_t* data, size_t size) {
   switch (Big32(data + kFramingVector)) {
-    case kFramingVectorSync: return ParseSync(data, size);
-    case kFramingVectorDiscovery: return ParseDiscovery(data, size);
-    default: return DropKind::kBadVector;
+    case kFramingVectorSync:
+      return ParseSync(data, size);
+    case kFramingVectorDiscovery:
+      return ParseDiscovery(data, size);
+    default:
+      return DropKind::kBadVector;
   }
 }
 
@@ -121,9 +122,12 @@ SacnPacket ParseSacn(const uint8_t* data, size_t size) {
   if (auto drop = CheckLayerLength(data, size, kRootLength)) return *drop;
   if (auto drop = CheckLayerLength(data, size, kFramingLength)) return *drop;
   switch (Big32(data + kRootVector)) {
-    case kRootVectorData: return ParseData(data, size);
-    case kRootVectorExtended: return ParseExtended(data, size);
-    default: return DropKind::kBadVector;
+    case kRootVectorData:
+      return ParseData(data, size);
+    case kRootVectorExtended:
+      return ParseExtended(data, size);
+    default:
+      return DropKind::kBadVector;
   }
 }
 

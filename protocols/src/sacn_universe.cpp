@@ -19,8 +19,7 @@ bool OutOfSequence(uint8_t last, uint8_t received) {
 
 }  // namespace
 
-SacnUniverse::SacnUniverse(uint16_t universe, size_t sourceLimit)
-    : universe_(universe), sourceLimit_(sourceLimit) {}
+SacnUniverse::SacnUniverse(uint16_t universe, size_t sourceLimit) : universe_(universe), sourceLimit_(sourceLimit) {}
 
 SacnUniverse::Source* SacnUniverse::Find(const Cid& cid) {
   for (Source& source : sources_) {
@@ -29,8 +28,7 @@ SacnUniverse::Source* SacnUniverse::Find(const Cid& cid) {
   return nullptr;
 }
 
-SacnUniverse::Source* SacnUniverse::Add(const SacnData& packet, std::string_view address,
-                                        TimePoint now) {
+SacnUniverse::Source* SacnUniverse::Add(const SacnData& packet, std::string_view address, TimePoint now) {
   sources_.emplace_back();
   Source& source = sources_.back();
   source.info.cid = packet.cid;
@@ -49,8 +47,7 @@ void SacnUniverse::Remove(size_t index, SourceEvent::Kind why, TimePoint now) {
   ++generation_;
 }
 
-std::optional<DropKind> SacnUniverse::OnData(const SacnData& packet, std::string_view address,
-                                             TimePoint now) {
+std::optional<DropKind> SacnUniverse::OnData(const SacnData& packet, std::string_view address, TimePoint now) {
   if (packet.universe != universe_) return DropKind::kNotConfigured;
   Source* source = Find(packet.cid);
   if (!source) {
@@ -85,8 +82,7 @@ std::optional<DropKind> SacnUniverse::OnData(const SacnData& packet, std::string
   return TakeLevels(*source, packet, now);
 }
 
-std::optional<DropKind> SacnUniverse::TakeLevels(Source& source, const SacnData& packet,
-                                                 TimePoint now) {
+std::optional<DropKind> SacnUniverse::TakeLevels(Source& source, const SacnData& packet, TimePoint now) {
   if (packet.startCode == kStartCodePerSlotPriority) {
     std::memcpy(source.slotPriorities.data(), packet.slots, packet.slotCount);
     source.slotPriorityCount = packet.slotCount;

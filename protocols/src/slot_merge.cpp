@@ -5,8 +5,7 @@
 
 namespace ombrix::protocols {
 
-size_t MergeSlots(const std::vector<MergeSource>& sources, uint8_t levels[kSlotCount],
-                  int16_t owner[kSlotCount]) {
+size_t MergeSlots(const std::vector<MergeSource>& sources, uint8_t levels[kSlotCount], int16_t owner[kSlotCount]) {
   std::array<int16_t, kSlotCount> bestPriority;
   bestPriority.fill(-1);
   for (size_t slot = 0; slot < kSlotCount; ++slot) {

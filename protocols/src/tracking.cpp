@@ -7,10 +7,14 @@ namespace ombrix::protocols {
 
 const char* SourceEventKindName(SourceEvent::Kind kind) {
   switch (kind) {
-    case SourceEvent::Kind::kJoined: return "joined";
-    case SourceEvent::Kind::kTimedOut: return "timed-out";
-    case SourceEvent::Kind::kTerminated: return "terminated";
-    case SourceEvent::Kind::kSyncLost: return "sync-lost";
+    case SourceEvent::Kind::kJoined:
+      return "joined";
+    case SourceEvent::Kind::kTimedOut:
+      return "timed-out";
+    case SourceEvent::Kind::kTerminated:
+      return "terminated";
+    case SourceEvent::Kind::kSyncLost:
+      return "sync-lost";
   }
   return "?";
 }
@@ -21,8 +25,7 @@ void SourceEventLog::Add(SourceEvent event) {
 }
 
 std::vector<SourceEvent> SourceEventLog::Take() {
-  std::vector<SourceEvent> taken(std::make_move_iterator(events_.begin()),
-                                 std::make_move_iterator(events_.end()));
+  std::vector<SourceEvent> taken(std::make_move_iterator(events_.begin()), std::make_move_iterator(events_.end()));
   events_.clear();
   return taken;
 }

@@ -18,9 +18,7 @@ using ombrix_test::Join;
 const Bytes kId = Hex("41 72 74 2d 4e 65 74 00");  // "Art-Net\0"
 
 // ArtDmx to Net 1, SubNet 2, Universe 3, sequence 5, four slots.
-Bytes DmxVector() {
-  return Join({kId, Hex("00 50  00 0e  05  00  23  01  00 04  01 02 03 04")});
-}
+Bytes DmxVector() { return Join({kId, Hex("00 50  00 0e  05  00  23  01  00 04  01 02 03 04")}); }
 
 template <typename T>
 T ParseAs(const Bytes& bytes) {
@@ -98,27 +96,27 @@ TEST(ArtnetPacket, PollAndSyncVectors) {
 Bytes PollReplyVector() {
   Bytes v(239, 0);
   std::memcpy(v.data(), kId.data(), 8);
-  v[8] = 0x00, v[9] = 0x21;                                    // OpCode 0x2100
-  v[10] = 10, v[11] = 0, v[12] = 0, v[13] = 5;                 // IP
-  v[14] = 0x36, v[15] = 0x19;                                  // port 6454, low byte first
-  v[16] = 0x01, v[17] = 0x02;                                  // VersInfo
-  v[18] = 0x01, v[19] = 0x02;                                  // NetSwitch, SubSwitch
-  v[20] = 0x00, v[21] = 0xFF;                                  // OEM
-  v[23] = 0xD0;                                                // Status1
-  v[24] = 0xF0, v[25] = 0x7F;                                  // ESTA code 0x7FF0, low byte first
-  std::memcpy(v.data() + 26, "Ombrix", 6);                     // ShortName[18]
-  std::memcpy(v.data() + 44, "Ombrix bridge", 13);             // LongName[64]
-  std::memcpy(v.data() + 108, "#0001 [0001] OK", 15);          // NodeReport[64]
-  v[172] = 0, v[173] = 2;                                      // NumPorts
-  v[174] = 0xC0, v[175] = 0x80;                                // PortTypes
-  v[178] = 0x80;                                               // GoodInput
-  v[182] = 0x88, v[183] = 0x00;                                // GoodOutputA
-  v[186] = 0x03;                                               // SwIn
-  v[190] = 0x03, v[191] = 0x04;                                // SwOut
-  v[201] = 0x02, v[206] = 0x01;                                // MAC 02:00:00:00:00:01
-  v[207] = 10, v[210] = 5;                                     // BindIp
-  v[211] = 1;                                                  // BindIndex
-  v[212] = 0x08;                                               // Status2: 15-bit port-addresses
+  v[8] = 0x00, v[9] = 0x21;                            // OpCode 0x2100
+  v[10] = 10, v[11] = 0, v[12] = 0, v[13] = 5;         // IP
+  v[14] = 0x36, v[15] = 0x19;                          // port 6454, low byte first
+  v[16] = 0x01, v[17] = 0x02;                          // VersInfo
+  v[18] = 0x01, v[19] = 0x02;                          // NetSwitch, SubSwitch
+  v[20] = 0x00, v[21] = 0xFF;                          // OEM
+  v[23] = 0xD0;                                        // Status1
+  v[24] = 0xF0, v[25] = 0x7F;                          // ESTA code 0x7FF0, low byte first
+  std::memcpy(v.data() + 26, "Ombrix", 6);             // ShortName[18]
+  std::memcpy(v.data() + 44, "Ombrix bridge", 13);     // LongName[64]
+  std::memcpy(v.data() + 108, "#0001 [0001] OK", 15);  // NodeReport[64]
+  v[172] = 0, v[173] = 2;                              // NumPorts
+  v[174] = 0xC0, v[175] = 0x80;                        // PortTypes
+  v[178] = 0x80;                                       // GoodInput
+  v[182] = 0x88, v[183] = 0x00;                        // GoodOutputA
+  v[186] = 0x03;                                       // SwIn
+  v[190] = 0x03, v[191] = 0x04;                        // SwOut
+  v[201] = 0x02, v[206] = 0x01;                        // MAC 02:00:00:00:00:01
+  v[207] = 10, v[210] = 5;                             // BindIp
+  v[211] = 1;                                          // BindIndex
+  v[212] = 0x08;                                       // Status2: 15-bit port-addresses
   return v;
 }
 

@@ -11,8 +11,8 @@ namespace {
 
 using namespace ombrix::protocols;
 using ombrix_test::At;
-using ombrix_test::MergeOf;
 using ombrix_test::Merged;
+using ombrix_test::MergeOf;
 
 // ArtDmx for port-address 0x0123 over levels the test keeps alive.
 struct Dmx {

@@ -20,11 +20,16 @@ inline Bytes Hex(const std::string& text) {
   int high = -1;
   for (char c : text) {
     int value;
-    if (c >= '0' && c <= '9') value = c - '0';
-    else if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
-    else if (c == ' ' || c == '\n') continue;
-    else throw std::invalid_argument("not hex: " + text);
+    if (c >= '0' && c <= '9')
+      value = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      value = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      value = c - 'A' + 10;
+    else if (c == ' ' || c == '\n')
+      continue;
+    else
+      throw std::invalid_argument("not hex: " + text);
     if (high < 0) {
       high = value;
     } else {

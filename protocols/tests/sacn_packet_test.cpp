@@ -17,33 +17,29 @@ using ombrix_test::Join;
 using ombrix_test::TextField;
 using ombrix_test::Zeros;
 
-const Cid kCid = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
-                  0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10};
+const Cid kCid = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10};
 const Bytes kCidBytes = Hex("01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10");
 const Bytes kRootStart = Hex("00 10  00 00  41 53 43 2d 45 31 2e 31 37 00 00 00");
 
 // A data packet for universe 1 from "Desk", priority 100, sequence 0x2A,
 // start code 0 and three slots: 129 bytes.
 Bytes DataVector() {
-  return Join({kRootStart,
-               Hex("70 71  00 00 00 04"), kCidBytes,               // root layer: 113 bytes
-               Hex("70 5b  00 00 00 02"), TextField("Desk", 64),   // framing layer: 91 bytes
-               Hex("64  00 00  2a  00  00 01"),                    // priority, sync, seq, options, universe
-               Hex("70 0e  02  a1  00 00  00 01  00 04"),          // DMP layer: 14 bytes, 4 properties
-               Hex("00  ff 80 01")});                              // start code, slots
+  return Join({kRootStart, Hex("70 71  00 00 00 04"), kCidBytes,  // root layer: 113 bytes
+               Hex("70 5b  00 00 00 02"), TextField("Desk", 64),  // framing layer: 91 bytes
+               Hex("64  00 00  2a  00  00 01"),                   // priority, sync, seq, options, universe
+               Hex("70 0e  02  a1  00 00  00 01  00 04"),         // DMP layer: 14 bytes, 4 properties
+               Hex("00  ff 80 01")});                             // start code, slots
 }
 
 // A sync packet for sync address 7, sequence 9: 49 bytes.
 Bytes SyncVector() {
-  return Join({kRootStart, Hex("70 21  00 00 00 08"), kCidBytes,
-               Hex("70 0b  00 00 00 01  09  00 07  00 00")});
+  return Join({kRootStart, Hex("70 21  00 00 00 08"), kCidBytes, Hex("70 0b  00 00 00 01  09  00 07  00 00")});
 }
 
 // Page 0 of 0 listing universes 1, 2 and 512: 126 bytes.
 Bytes DiscoveryVector() {
-  return Join({kRootStart, Hex("70 6e  00 00 00 08"), kCidBytes,
-               Hex("70 58  00 00 00 02"), TextField("Desk", 64), Zeros(4),
-               Hex("70 0e  00 00 00 01  00  00  00 01  00 02  02 00")});
+  return Join({kRootStart, Hex("70 6e  00 00 00 08"), kCidBytes, Hex("70 58  00 00 00 02"), TextField("Desk", 64),
+               Zeros(4), Hex("70 0e  00 00 00 01  00  00  00 01  00 02  02 00")});
 }
 
 template <typename T>
@@ -102,10 +98,10 @@ TEST(SacnPacket, FullUniverseAndStartCodeOnly) {
   Bytes full = DataVector();
   full.resize(126);
   full.resize(638, 0x55);
-  full[16] = 0x72, full[17] = 0x6E;   // 622
-  full[38] = 0x72, full[39] = 0x58;   // 600
-  full[115] = 0x72, full[116] = 0x0B; // 523
-  full[123] = 0x02, full[124] = 0x01; // 513
+  full[16] = 0x72, full[17] = 0x6E;    // 622
+  full[38] = 0x72, full[39] = 0x58;    // 600
+  full[115] = 0x72, full[116] = 0x0B;  // 523
+  full[123] = 0x02, full[124] = 0x01;  // 513
   SacnData data = ParseAs<SacnData>(full);
   EXPECT_EQ(data.slotCount, 512);
   EXPECT_EQ(data.slots[511], 0x55);

@@ -12,15 +12,13 @@ namespace {
 
 using namespace ombrix::protocols;
 using ombrix_test::At;
-using ombrix_test::MergeOf;
 using ombrix_test::Merged;
+using ombrix_test::MergeOf;
 
 // One sACN source: builds the parsed form of its packets, counting its
 // sequence numbers as a real source does.
 struct Sender {
-  explicit Sender(uint8_t id, std::string name = "desk") : name(std::move(name)) {
-    cid.fill(id);
-  }
+  explicit Sender(uint8_t id, std::string name = "desk") : name(std::move(name)) { cid.fill(id); }
   const SacnData& Packet(std::vector<uint8_t> levels, uint8_t startCode = kStartCodeLevels) {
     slots = std::move(levels);
     packet = SacnData{};
@@ -229,8 +227,7 @@ TEST(SacnMerge, PerSlotPrioritiesReplaceTheUniversePriorityUntilTheyLapse) {
   universe.OnData(b.Packet({255, 20, 30, 40}), "b", At(0));
   // b: slot 1 not driven, slot 2 at 150, slot 3 at 250 (counts as 200),
   // slot 4 beyond its priorities: not driven.
-  EXPECT_EQ(universe.OnData(b.Packet({0, 150, 250}, kStartCodePerSlotPriority), "b", At(10)),
-            std::nullopt);
+  EXPECT_EQ(universe.OnData(b.Packet({0, 150, 250}, kStartCodePerSlotPriority), "b", At(10)), std::nullopt);
   EXPECT_TRUE(universe.Sources()[1].perSlotPriority);
   Merged merged = MergeOf(universe);
   EXPECT_EQ(merged.levels[0], 50);

@@ -27,18 +27,16 @@ OMBRIX_API int32_t OMBRIX_CALL SetInterfaceMode(const uint8_t* serial, int32_t m
   // On a library thread the wait could never end; the request is taken up
   // on the I/O thread's next pass over the link.
   if (OnLibraryThread()) return 1;
-  while (link->modeRequested.load(std::memory_order_acquire) !=
-         link->modeActive.load(std::memory_order_acquire)) {
+  while (link->modeRequested.load(std::memory_order_acquire) != link->modeActive.load(std::memory_order_acquire)) {
     if (Closing(*link.get())) return 0;
     platform::SleepMillis(1);
   }
   return 1;
 }
 
-OMBRIX_API int32_t OMBRIX_CALL SetInterfaceAdvTxConfig(const uint8_t* serial, int32_t byteValue,
-                                                       int32_t param1, int32_t param2, int32_t param3,
-                                                       int32_t param4, int32_t /*length*/,
-                                                       int32_t /*finalByte*/) {
+OMBRIX_API int32_t OMBRIX_CALL SetInterfaceAdvTxConfig(const uint8_t* serial, int32_t byteValue, int32_t param1,
+                                                       int32_t param2, int32_t param3, int32_t param4,
+                                                       int32_t /*length*/, int32_t /*finalByte*/) {
   LinkRef link(serial);
   if (!link) return 0;
   {
@@ -72,9 +70,9 @@ OMBRIX_API int32_t OMBRIX_CALL StoreInterfaceAdvTxConfig(const uint8_t* serial) 
   return 1;
 }
 
-OMBRIX_API int32_t OMBRIX_CALL GetInterfaceConfig(const uint8_t* serial, uint8_t* byteValue,
-                                                  uint16_t* param1, uint16_t* param2, uint16_t* param3,
-                                                  uint16_t* param4, uint16_t* length, uint16_t* finalByte) {
+OMBRIX_API int32_t OMBRIX_CALL GetInterfaceConfig(const uint8_t* serial, uint8_t* byteValue, uint16_t* param1,
+                                                  uint16_t* param2, uint16_t* param3, uint16_t* param4,
+                                                  uint16_t* length, uint16_t* finalByte) {
   LinkRef link(serial);
   if (!link) return 0;
   platform::LockGuard guard(link->configLock);

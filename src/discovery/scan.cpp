@@ -45,8 +45,7 @@ void ScanInterfaces(bool queryCaps, ScanVisitor visit, void* context) {
     if (device == nullptr) continue;
 
     ScannedInterface found{};
-    ScanDecision decision = Identify(device, queryCaps, &found) ? visit(found, context)
-                                                                : ScanDecision::kPassOver;
+    ScanDecision decision = Identify(device, queryCaps, &found) ? visit(found, context) : ScanDecision::kPassOver;
     if (decision != ScanDecision::kEndAndKeep) platform::DeviceClose(device);
     if (decision != ScanDecision::kPassOver) break;
   }

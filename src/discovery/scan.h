@@ -18,9 +18,7 @@ constexpr uint32_t kSerialStringBytes = 200;
 
 // The product's type code, 0 for a device outside the family.
 int32_t TypeCode(uint16_t vendorId, uint16_t productId);
-inline bool IsSupportedInterface(uint16_t vendorId, uint16_t productId) {
-  return TypeCode(vendorId, productId) != 0;
-}
+inline bool IsSupportedInterface(uint16_t vendorId, uint16_t productId) { return TypeCode(vendorId, productId) != 0; }
 
 // What the walk learnt of one supported interface.
 struct ScannedInterface {
@@ -34,9 +32,9 @@ struct ScannedInterface {
 };
 
 enum class ScanDecision {
-  kPassOver,      // close the handle, go on with the next interface
-  kEndAndClose,   // close the handle, end the walk
-  kEndAndKeep,    // keep the handle open (open scan only), end the walk
+  kPassOver,     // close the handle, go on with the next interface
+  kEndAndClose,  // close the handle, end the walk
+  kEndAndKeep,   // keep the handle open (open scan only), end the walk
 };
 
 using ScanVisitor = ScanDecision (*)(const ScannedInterface& found, void* context);

@@ -11,9 +11,7 @@ namespace ombrix {
 constexpr int kSerialListSlots = 32;
 
 // Sets all 32 slots of a caller's serial list to "0000000000000000".
-inline void FillSerialList(uint8_t* serialList) {
-  std::memset(serialList, '0', kSerialListSlots * kSerialBytes);
-}
+inline void FillSerialList(uint8_t* serialList) { std::memset(serialList, '0', kSerialListSlots * kSerialBytes); }
 
 }  // namespace ombrix
 

@@ -43,9 +43,7 @@ inline void ReportTransferFailure(Link& link, TransferSide side, bool started) {
   PostLinkMessage(kMsgInterfaceChange, &link);
 }
 
-inline void NoteTransferSuccess(Link& link, TransferSide side) {
-  link.failureReported[static_cast<int>(side)] = 0;
-}
+inline void NoteTransferSuccess(Link& link, TransferSide side) { link.failureReported[static_cast<int>(side)] = 0; }
 
 // Completes the outstanding write if it has ended, then chooses and issues
 // the next report: mode change, transmit configuration, store, DMX output.

@@ -24,8 +24,8 @@ void BuildStoreConfigReport(uint8_t* payload) {
   payload[1] = 0x01;
 }
 
-void BuildAdvTxConfigReport(uint8_t* payload, int32_t byteValue, int32_t param1, int32_t param2,
-                            int32_t param3, int32_t param4) {
+void BuildAdvTxConfigReport(uint8_t* payload, int32_t byteValue, int32_t param1, int32_t param2, int32_t param3,
+                            int32_t param4) {
   std::memset(payload, 0, kPayloadBytes);
   payload[0] = kTypeAdvTxConfig;
   payload[1] = static_cast<uint8_t>(byteValue);

@@ -22,8 +22,8 @@ void BuildSetModeReport(uint8_t* payload, uint8_t mode);
 void BuildStoreConfigReport(uint8_t* payload);
 // Only the low byte of each parameter travels, with a zero high byte; the
 // length is always 512 and the last byte 0.
-void BuildAdvTxConfigReport(uint8_t* payload, int32_t byteValue, int32_t param1, int32_t param2,
-                            int32_t param3, int32_t param4);
+void BuildAdvTxConfigReport(uint8_t* payload, int32_t byteValue, int32_t param1, int32_t param2, int32_t param3,
+                            int32_t param4);
 // Report ID 0 followed by the payload.
 void FrameReport(uint8_t* report, const uint8_t* payload);
 

@@ -23,9 +23,7 @@ Link* FindRegistered(intptr_t address) {
   return nullptr;
 }
 
-bool Dispatching(const Link& link) {
-  return link.eventAck.load(std::memory_order_acquire) == kAckDispatching;
-}
+bool Dispatching(const Link& link) { return link.eventAck.load(std::memory_order_acquire) == kAckDispatching; }
 
 void CallHeartbeat(const Link& link) {
   if (HeartbeatCallback callback = Registry().onHeartbeat.load(std::memory_order_acquire)) {
@@ -78,8 +76,7 @@ void EventThread(void*) {
   for (;;) {
     platform::ThreadMessage message{};
     int got = platform::MessageGet(&message, kMsgFirst, kMsgLast);
-    bool dropped = got <= 0 || registry.busy.load(std::memory_order_acquire) == 1 ||
-                   message.message == kMsgClosed;
+    bool dropped = got <= 0 || registry.busy.load(std::memory_order_acquire) == 1 || message.message == kMsgClosed;
     if (!dropped) {
       if (registry.head.load(std::memory_order_acquire) == nullptr) break;
       Link* link = FindRegistered(message.lParam);

@@ -82,8 +82,8 @@ OMBRIX_API int32_t OMBRIX_CALL UnregisterHeartbeatNotification(const uint8_t* se
          }) != 0;
 }
 
-OMBRIX_API int32_t OMBRIX_CALL RegisterInputChangeBlockNotificationSerial(
-    const uint8_t* serial, InputChangeBlockSerialCallback callback) {
+OMBRIX_API int32_t OMBRIX_CALL RegisterInputChangeBlockNotificationSerial(const uint8_t* serial,
+                                                                          InputChangeBlockSerialCallback callback) {
   return WithLinkPaused(serial, [callback](Link& link) {
     link.onInputChangeBlock.store(callback, std::memory_order_release);
     return true;
@@ -97,8 +97,8 @@ OMBRIX_API int32_t OMBRIX_CALL UnregisterInputChangeBlockNotificationSerial(cons
          }) != 0;
 }
 
-OMBRIX_API int32_t OMBRIX_CALL RegisterInterfaceChangeNotificationSerial(
-    const uint8_t* serial, InterfaceChangeSerialCallback callback) {
+OMBRIX_API int32_t OMBRIX_CALL RegisterInterfaceChangeNotificationSerial(const uint8_t* serial,
+                                                                         InterfaceChangeSerialCallback callback) {
   return WithLinkPaused(serial, [callback](Link& link) {
     link.onInterfaceChange.store(callback, std::memory_order_release);
     return true;

@@ -42,8 +42,7 @@ int QueuePopFrame(Link& link) {
 bool QueueOutputStep(Link& link) {
   if (link.frameCursor >= 0 && link.frameCursor < kBlockCount) {
     int block = link.frameCursor;
-    BuildDmxBlockReport(link.txPayload, BlockReportType(link, block, true),
-                        link.sendFrame + block * kBlockBytes);
+    BuildDmxBlockReport(link.txPayload, BlockReportType(link, block, true), link.sendFrame + block * kBlockBytes);
     link.blockCursor = block;
     link.blockInFlight = 1;
     ++link.frameCursor;
@@ -60,8 +59,7 @@ bool PolledOutputStep(Link& link, int blocksPerPass) {
   for (int examined = 0; examined < blocksPerPass; ++examined) {
     int block = link.blockCursor;
     const uint8_t* shared = link.outputUniverse + block * kBlockBytes;
-    if (link.blockDirty[block] != 0 ||
-        !SharedBlockEquals<kBlockBytes>(shared, link.sentShadow + block * kBlockBytes)) {
+    if (link.blockDirty[block] != 0 || !SharedBlockEquals<kBlockBytes>(shared, link.sentShadow + block * kBlockBytes)) {
       // The report carries the block as it is now; its completion records
       // what was sent in sentShadow, and blockCursor stays on the block
       // until then.

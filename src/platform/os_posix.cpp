@@ -60,8 +60,7 @@ void CountWaiter(const Event* events, uint32_t count, int change) {
   }
 }
 
-int WaitAnyUntil(const Event* events, uint32_t count, bool limited,
-                 std::chrono::steady_clock::time_point deadline) {
+int WaitAnyUntil(const Event* events, uint32_t count, bool limited, std::chrono::steady_clock::time_point deadline) {
   if (count == 0 || count > kMaxWaitEvents) return -2;
   EventHub& hub = Hub();
   std::unique_lock<std::mutex> lock(hub.mutex);
@@ -290,9 +289,7 @@ void MessageQueueDestroy() {
 
 // ---- Sleeps and timer ----------------------------------------------------------
 
-void SleepMillis(uint32_t milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+void SleepMillis(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 void ShortSleep(long seconds, long nanoseconds) {
   if (seconds <= 0 && nanoseconds <= 0) return;

@@ -68,8 +68,8 @@ OMBRIX_API void OMBRIX_CALL GetAllOpenedInterfaces(uint8_t* serialList) {
   FillSerialList(serialList);
   LinkReadSection section;
   int count = 0;
-  for (Link* link = Registry().head.load(std::memory_order_acquire);
-       link != nullptr && count < kSerialListSlots; link = link->next.load(std::memory_order_acquire)) {
+  for (Link* link = Registry().head.load(std::memory_order_acquire); link != nullptr && count < kSerialListSlots;
+       link = link->next.load(std::memory_order_acquire)) {
     if (link->isOpen.load(std::memory_order_acquire) == 0) continue;
     std::memcpy(serialList + count * kSerialBytes, link->serial, kSerialBytes);
     ++count;

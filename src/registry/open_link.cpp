@@ -28,8 +28,7 @@ struct OpenScanContext {
 // with an empty serial string never is.
 ScanDecision OpenScanVisitor(const ScannedInterface& found, void* context) {
   auto* scan = static_cast<OpenScanContext*>(context);
-  if (found.serialReadable &&
-      (found.firstUnit == 0 || std::memcmp(found.serial, scan->serial, kSerialBytes) != 0)) {
+  if (found.serialReadable && (found.firstUnit == 0 || std::memcmp(found.serial, scan->serial, kSerialBytes) != 0)) {
     return ScanDecision::kPassOver;
   }
   scan->link = new (std::nothrow) Link;

@@ -23,17 +23,17 @@ std::vector<uint16_t> Convert(const std::string& text, size_t capacity = 100) {
 
 TEST(Utf8ToUtf16, ConvertsEachEncodedLength) {
   EXPECT_EQ(Convert("AB12"), (std::vector<uint16_t>{'A', 'B', '1', '2'}));
-  EXPECT_EQ(Convert("\xC5\x81"), (std::vector<uint16_t>{0x0141}));       // two bytes
-  EXPECT_EQ(Convert("\xE2\x82\xAC"), (std::vector<uint16_t>{0x20AC}));   // three bytes
+  EXPECT_EQ(Convert("\xC5\x81"), (std::vector<uint16_t>{0x0141}));                  // two bytes
+  EXPECT_EQ(Convert("\xE2\x82\xAC"), (std::vector<uint16_t>{0x20AC}));              // three bytes
   EXPECT_EQ(Convert("\xF0\x9F\x92\xA1"), (std::vector<uint16_t>{0xD83D, 0xDCA1}));  // pair
 }
 
 TEST(Utf8ToUtf16, ReplacesIllFormedSequences) {
-  EXPECT_EQ(Convert("\xC0\xAF"), (std::vector<uint16_t>{0xFFFD, 0xFFFD}));  // overlong '/'
-  EXPECT_EQ(Convert("\xED\xA0\x80"), (std::vector<uint16_t>{0xFFFD}));  // a surrogate
-  EXPECT_EQ(Convert("\xF4\x90\x80\x80"), (std::vector<uint16_t>{0xFFFD}));  // above U+10FFFF
-  EXPECT_EQ(Convert("A\x80Z"), (std::vector<uint16_t>{'A', 0xFFFD, 'Z'}));  // stray continuation
-  EXPECT_EQ(Convert("\xE2\x82Z"), (std::vector<uint16_t>{0xFFFD, 'Z'}));  // cut short
+  EXPECT_EQ(Convert("\xC0\xAF"), (std::vector<uint16_t>{0xFFFD, 0xFFFD}));          // overlong '/'
+  EXPECT_EQ(Convert("\xED\xA0\x80"), (std::vector<uint16_t>{0xFFFD}));              // a surrogate
+  EXPECT_EQ(Convert("\xF4\x90\x80\x80"), (std::vector<uint16_t>{0xFFFD}));          // above U+10FFFF
+  EXPECT_EQ(Convert("A\x80Z"), (std::vector<uint16_t>{'A', 0xFFFD, 'Z'}));          // stray continuation
+  EXPECT_EQ(Convert("\xE2\x82Z"), (std::vector<uint16_t>{0xFFFD, 'Z'}));            // cut short
   EXPECT_EQ(Convert(std::string("\xE2\x82", 2)), (std::vector<uint16_t>{0xFFFD}));  // at the end
 }
 
@@ -57,9 +57,8 @@ TEST(Utf8ToUtf16, LeavesUnitsAfterTheTerminatorAlone) {
 
 // 33-byte vendor input and output reports, unnumbered, as the interfaces
 // (and the QEMU tier's virtual devices) describe them.
-const uint8_t kUnnumbered[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF,
-                               0x00, 0x75, 0x08, 0x95, 0x21, 0x09, 0x02, 0x81, 0x02, 0x09, 0x03,
-                               0x91, 0x02, 0xC0};
+const uint8_t kUnnumbered[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75,
+                               0x08, 0x95, 0x21, 0x09, 0x02, 0x81, 0x02, 0x09, 0x03, 0x91, 0x02, 0xC0};
 
 TEST(DescriptorUsesReportIds, FindsReportIdItems) {
   EXPECT_FALSE(DescriptorUsesReportIds(kUnnumbered, sizeof kUnnumbered));

@@ -166,9 +166,8 @@ TEST_F(HidrawTransfers, CancelEndsOnlyTheCallingThreadsTransfers) {
   platform::Overlapped overlapped;
   platform::OverlappedPrepare(&overlapped, event_);
   uint8_t buffer[kReportBytes] = {};
-  std::thread starter([&] {
-    EXPECT_EQ(platform::DeviceRead(device_, buffer, kReportBytes, &overlapped), IoStart::kPending);
-  });
+  std::thread starter(
+      [&] { EXPECT_EQ(platform::DeviceRead(device_, buffer, kReportBytes, &overlapped), IoStart::kPending); });
   starter.join();
   platform::DeviceCancelIo(device_);  // this thread started nothing
   EXPECT_EQ(platform::EventWait(event_, 20), platform::WaitResult::kTimeout);

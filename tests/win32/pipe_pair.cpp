@@ -20,13 +20,11 @@ bool Finish(HANDLE handle, BOOL started, OVERLAPPED* overlapped, DWORD* transfer
 
 PipePair::PipePair() {
   char name[96];
-  std::snprintf(name, sizeof name, "\\\\.\\pipe\\ombrix-test-%lu-%d", GetCurrentProcessId(),
-                g_pipeCount.fetch_add(1));
+  std::snprintf(name, sizeof name, "\\\\.\\pipe\\ombrix-test-%lu-%d", GetCurrentProcessId(), g_pipeCount.fetch_add(1));
   peer_ = CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
   if (peer_ == INVALID_HANDLE_VALUE) return;
-  device_ = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                        nullptr);
+  device_ = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (device_ == INVALID_HANDLE_VALUE) return;
   DWORD mode = PIPE_READMODE_MESSAGE;
   SetNamedPipeHandleState(device_, &mode, nullptr, nullptr);

@@ -171,8 +171,7 @@ void ArtnetNode::Tick(TimePoint now) {
 
 void ArtnetNode::LogEvents(Output& output) {
   for (const SourceEvent& event : output.sources.TakeEvents()) {
-    log_(UniverseText(output.output->universe()) + ": source " + event.address + " " +
-         SourceEventKindName(event.kind));
+    log_(UniverseText(output.output->universe()) + ": source " + event.address + " " + SourceEventKindName(event.kind));
   }
 }
 

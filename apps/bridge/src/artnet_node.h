@@ -29,10 +29,9 @@ struct SourceView;  // http/source_view.h
 class ArtnetNode {
  public:
   using Log = std::function<void(const std::string&)>;
-  ArtnetNode(UdpSocket* socket, const AllowList* allow, std::vector<Endpoint> targets, int port,
-             asio::ip::address bind, Log log)
-      : socket_(socket), allow_(allow), targets_(std::move(targets)), port_(port), bind_(bind),
-        log_(std::move(log)) {}
+  ArtnetNode(UdpSocket* socket, const AllowList* allow, std::vector<Endpoint> targets, int port, asio::ip::address bind,
+             Log log)
+      : socket_(socket), allow_(allow), targets_(std::move(targets)), port_(port), bind_(bind), log_(std::move(log)) {}
 
   void AddOutput(OutputUniverse* output);
   // A port-address fed by the input of port (for the poll replies).
@@ -66,9 +65,9 @@ class ArtnetNode {
   Log log_;
   std::map<uint16_t, std::unique_ptr<Output>> outputs_;
   std::map<uint16_t, InterfacePort*> inputs_;
-  std::map<uint16_t, uint8_t> sequences_;          // per input port-address, 1-255
+  std::map<uint16_t, uint8_t> sequences_;           // per input port-address, 1-255
   std::map<asio::ip::address, TimePoint> pollers_;  // controllers and when they last polled
-  uint32_t replies_ = 0;                             // polls answered, for the node report
+  uint32_t replies_ = 0;                            // polls answered, for the node report
   ombrix::protocols::DropCounters drops_;
 };
 

@@ -24,8 +24,8 @@ InterfacePort* Bridge::PortFor(const Serial& serial) {
     output = output || mapping.direction == Direction::kOut;
     input = input || mapping.direction == Direction::kIn;
   }
-  ports_.push_back(std::make_unique<InterfacePort>(api_, serial, ModeFor(config_, serial), output, input,
-                                                   [this] { Wake(); }));
+  ports_.push_back(
+      std::make_unique<InterfacePort>(api_, serial, ModeFor(config_, serial), output, input, [this] { Wake(); }));
   return ports_.back().get();
 }
 
@@ -55,7 +55,8 @@ bool Bridge::Start(std::string* error) {
   sacnReceiver_ = std::make_unique<SacnReceiver>(sacnSocket_.get(), &allow_, multicast_, log);
   sacnSender_ = std::make_unique<SacnSender>(sacnSocket_.get(), sacnTargets, multicast_ && bind.is_v4(),
                                              config_.sacnPort, config_.priority);
-  artnetNode_ = std::make_unique<ArtnetNode>(artnetSocket_.get(), &allow_, artnetTargets, config_.artnetPort, bind, log);
+  artnetNode_ =
+      std::make_unique<ArtnetNode>(artnetSocket_.get(), &allow_, artnetTargets, config_.artnetPort, bind, log);
   if (!sacnSocket_->Open(bind, config_.sacnPort, error) || !artnetSocket_->Open(bind, config_.artnetPort, error)) {
     *error = "sACN or Art-Net: " + *error;
     return false;
@@ -83,8 +84,10 @@ bool Bridge::Start(std::string* error) {
     if (output == nullptr) {
       outputs_.push_back(std::make_unique<OutputUniverse>(mapping.universe, config_.loss, config_.fadeSeconds));
       output = outputs_.back().get();
-      if (mapping.universe.protocol == Protocol::kSacn) sacnReceiver_->AddUniverse(output);
-      else artnetNode_->AddOutput(output);
+      if (mapping.universe.protocol == Protocol::kSacn)
+        sacnReceiver_->AddUniverse(output);
+      else
+        artnetNode_->AddOutput(output);
     }
     output->AddPort(port);
   }
@@ -200,8 +203,10 @@ void Bridge::SendInputs() {
   std::array<uint8_t, 512> levels;
   for (const auto& input : inputs_) {
     if (!input->Poll(now, &levels, &next)) continue;
-    if (input->universe().protocol == Protocol::kSacn) sacnSender_->SendLevels(input->universe().number, levels);
-    else artnetNode_->SendLevels(input->universe().number, levels, now);
+    if (input->universe().protocol == Protocol::kSacn)
+      sacnSender_->SendLevels(input->universe().number, levels);
+    else
+      artnetNode_->SendLevels(input->universe().number, levels, now);
   }
   // A change that came too soon after the last packet goes out when the
   // rate allows, not at the next tick.
@@ -231,7 +236,8 @@ void Bridge::LookForInterfaces() {
   for (const auto& port : ports_) {
     if (!port->connected() || std::find(attached.begin(), attached.end(), port->serial()) != attached.end()) continue;
     port->Close();
-    LogLine(ombrix_tool::SerialText(port->serial()) + " is no longer attached; link closed, looking for it once a second");
+    LogLine(ombrix_tool::SerialText(port->serial()) +
+            " is no longer attached; link closed, looking for it once a second");
     TerminateInputs(port.get());
   }
   for (const auto& port : ports_) {

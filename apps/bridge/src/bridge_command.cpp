@@ -22,10 +22,11 @@ CLI::Option* Setting(CLI::App* command, BridgeOptions* options, const std::strin
 }  // namespace
 
 CLI::App* AddBridgeCommand(CLI::App& app, BridgeOptions* options) {
-  CLI::App* command = app.add_subcommand(
-      "bridge", "make the interfaces an sACN (E1.31) and Art-Net node until Ctrl-C or SIGTERM");
+  CLI::App* command =
+      app.add_subcommand("bridge", "make the interfaces an sACN (E1.31) and Art-Net node until Ctrl-C or SIGTERM");
   command->add_option("--config", options->configFile, "TOML file with the mappings and settings (docs/bridge.md)");
-  command->add_option("--out", options->outs, "SERIAL=sacn:U or SERIAL=artnet:NET:SUB:UNI: network -> interface output");
+  command->add_option("--out", options->outs,
+                      "SERIAL=sacn:U or SERIAL=artnet:NET:SUB:UNI: network -> interface output");
   command->add_option("--in", options->ins, "SERIAL=sacn:U or SERIAL=artnet:NET:SUB:UNI: interface input -> network");
   Setting(command, options, "--bind", &BridgeConfig::bind, "address of the network interface to use (default: all)");
   Setting(command, options, "--mode", &BridgeConfig::mode, "mode of interfaces with an output (default 2)");

@@ -16,7 +16,7 @@ struct BridgeOptions {
   std::string configFile;
   std::vector<std::string> outs;  // SERIAL=UNIVERSE
   std::vector<std::string> ins;
-  BridgeConfig config;            // the defaults, then what the command line gives
+  BridgeConfig config;  // the defaults, then what the command line gives
   std::string loss;
   bool unicastOnly = false;
   // Each option of a setting, with what it copies into the configuration

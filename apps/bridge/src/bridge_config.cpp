@@ -36,8 +36,8 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 
 std::string UniverseText(const NetworkUniverse& universe) {
   if (universe.protocol == Protocol::kSacn) return "sacn:" + std::to_string(universe.number);
-  return "artnet:" + std::to_string(universe.number >> 8) + ":" + std::to_string((universe.number >> 4) & 0xF) +
-         ":" + std::to_string(universe.number & 0xF);
+  return "artnet:" + std::to_string(universe.number >> 8) + ":" + std::to_string((universe.number >> 4) & 0xF) + ":" +
+         std::to_string(universe.number & 0xF);
 }
 
 int ModeFor(const BridgeConfig& config, const Serial& serial) {

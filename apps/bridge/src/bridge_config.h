@@ -22,9 +22,7 @@ enum class Protocol { kSacn, kArtnet };
 struct NetworkUniverse {
   Protocol protocol = Protocol::kSacn;
   uint16_t number = 0;
-  bool operator==(const NetworkUniverse& other) const {
-    return protocol == other.protocol && number == other.number;
-  }
+  bool operator==(const NetworkUniverse& other) const { return protocol == other.protocol && number == other.number; }
   bool operator<(const NetworkUniverse& other) const {
     return protocol != other.protocol ? protocol < other.protocol : number < other.number;
   }

@@ -40,8 +40,8 @@ bool Read(const toml::table& table, const char* key, const std::string& path, Ou
 }
 
 // A string or an array of strings.
-bool ReadStrings(const toml::table& table, const char* key, const std::string& path,
-                 std::vector<std::string>* out, std::string* error) {
+bool ReadStrings(const toml::table& table, const char* key, const std::string& path, std::vector<std::string>* out,
+                 std::string* error) {
   const toml::node* node = table.get(key);
   if (node == nullptr) return true;
   if (auto text = node->value_exact<std::string>()) {
@@ -110,8 +110,8 @@ bool ReadInterface(const toml::table& table, const std::string& path, BridgeConf
 
 bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* config, std::string* error) {
   if (!CheckKeys(root,
-                 {"bind", "mode", "sacn_port", "artnet_port", "sacn_targets", "artnet_targets", "allow",
-                  "priority", "loss", "fade_seconds", "interface", "http"},
+                 {"bind", "mode", "sacn_port", "artnet_port", "sacn_targets", "artnet_targets", "allow", "priority",
+                  "loss", "fade_seconds", "interface", "http"},
                  path, error)) {
     return false;
   }
@@ -128,8 +128,10 @@ bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* con
             ReadStrings(root, "artnet_targets", path, &config->artnetTargets, error) &&
             ReadStrings(root, "allow", path, &config->allow, error);
   if (!ok) return false;
-  if (loss == "hold") config->loss = LossPolicy::kHold;
-  else if (loss == "fade") config->loss = LossPolicy::kFade;
+  if (loss == "hold")
+    config->loss = LossPolicy::kHold;
+  else if (loss == "fade")
+    config->loss = LossPolicy::kFade;
   else if (!loss.empty()) {
     *error = Where(path, *root.get("loss")) + ": \"loss\" is \"hold\" or \"fade\", not \"" + loss + "\".";
     return false;

@@ -37,7 +37,11 @@ void OMBRIX_CALL OnInterfaceChangeCallback(int32_t linkId) {
 
 InterfacePort::InterfacePort(const Api& api, const Serial& serial, int mode, bool drivesOutput, bool readsInput,
                              std::function<void()> wake)
-    : api_(api), serial_(serial), mode_(mode), drivesOutput_(drivesOutput), readsInput_(readsInput),
+    : api_(api),
+      serial_(serial),
+      mode_(mode),
+      drivesOutput_(drivesOutput),
+      readsInput_(readsInput),
       wake_(std::move(wake)) {
   for (int i = 0; i < kSlots && slot_ < 0; ++i) {
     InterfacePort* empty = nullptr;

@@ -75,10 +75,10 @@ class InterfacePort {
   const std::function<void()> wake_;
   int slot_ = -1;  // index in the callback table; bridge thread
 
-  ombrix_tool::Universe output_;  // read by the I/O thread
-  ombrix_tool::Universe input_;   // written by the I/O thread
-  bool open_ = false;             // bridge thread only
-  uint64_t blocksChanged_ = 0;    // bridge thread only
+  ombrix_tool::Universe output_;          // read by the I/O thread
+  ombrix_tool::Universe input_;           // written by the I/O thread
+  bool open_ = false;                     // bridge thread only
+  uint64_t blocksChanged_ = 0;            // bridge thread only
   std::atomic<uint64_t> inputBlocks_{0};  // counted by the I/O thread
 
   // Written by the I/O thread (fetch_or), taken by the bridge thread.

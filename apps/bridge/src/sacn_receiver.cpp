@@ -83,8 +83,8 @@ void SacnReceiver::Tick(TimePoint now) {
 
 void SacnReceiver::LogEvents(Universe& universe) {
   for (const SourceEvent& event : universe.sources.TakeEvents()) {
-    log_("sacn:" + std::to_string(universe.sources.universe()) + ": source \"" + event.name + "\" (" +
-         event.address + ") " + SourceEventKindName(event.kind));
+    log_("sacn:" + std::to_string(universe.sources.universe()) + ": source \"" + event.name + "\" (" + event.address +
+         ") " + SourceEventKindName(event.kind));
   }
 }
 

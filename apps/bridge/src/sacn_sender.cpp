@@ -41,8 +41,8 @@ void SacnSender::SendData(uint16_t universe, Stream& stream, bool terminated) {
 
 void SacnSender::SendTo(uint16_t universe, const uint8_t* data, size_t size) {
   if (multicast_) {
-    socket_->Send(data, size, Endpoint(asio::ip::make_address_v4(SacnMulticastGroup(universe)),
-                                       static_cast<uint16_t>(port_)));
+    socket_->Send(data, size,
+                  Endpoint(asio::ip::make_address_v4(SacnMulticastGroup(universe)), static_cast<uint16_t>(port_)));
   }
   for (const Endpoint& target : targets_) socket_->Send(data, size, target);
 }

@@ -30,8 +30,8 @@ std::string DropText(const std::array<uint64_t, kDropKindCount>& counts) {
 
 std::string StatusLine::Compose(const std::vector<std::unique_ptr<OutputUniverse>>& outputs,
                                 const std::vector<std::unique_ptr<InputStream>>& inputs,
-                                const std::vector<std::unique_ptr<InterfacePort>>& ports,
-                                const DropCounters& sacnDrops, const DropCounters& artnetDrops, double seconds) {
+                                const std::vector<std::unique_ptr<InterfacePort>>& ports, const DropCounters& sacnDrops,
+                                const DropCounters& artnetDrops, double seconds) {
   auto rate = [&](const void* key, uint64_t packets) {
     uint64_t last = lastPackets_[key];
     lastPackets_[key] = packets;

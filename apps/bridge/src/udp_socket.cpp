@@ -57,8 +57,8 @@ bool UdpSocket::Open(const asio::ip::address& bind, int port, std::string* error
   // ignores our own CIDs. (Windows applies the option to receiving instead,
   // where on is just as right: senders on this machine reach the bridge.)
   if (!failure) {
-    asio::ip::address any = bind.is_v6() ? asio::ip::address(asio::ip::address_v6::any())
-                                         : asio::ip::address(asio::ip::address_v4::any());
+    asio::ip::address any =
+        bind.is_v6() ? asio::ip::address(asio::ip::address_v6::any()) : asio::ip::address(asio::ip::address_v4::any());
     socket_.bind(Endpoint(any, static_cast<uint16_t>(port)), failure);
   }
   if (failure) {

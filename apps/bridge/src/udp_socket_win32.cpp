@@ -14,8 +14,7 @@ void IgnorePortUnreachable(asio::ip::udp::socket& socket, asio::error_code& fail
   failure.clear();
   BOOL report = FALSE;
   DWORD returned = 0;
-  WSAIoctl(socket.native_handle(), SIO_UDP_CONNRESET, &report, sizeof(report), nullptr, 0, &returned, nullptr,
-           nullptr);
+  WSAIoctl(socket.native_handle(), SIO_UDP_CONNRESET, &report, sizeof(report), nullptr, 0, &returned, nullptr, nullptr);
 }
 
 }  // namespace ombrix_bridge

@@ -34,10 +34,10 @@ TEST(BridgeConfigTest, MappingsAsTyped) {
   ASSERT_TRUE(ParseMapping("SIM0000000000001=artnet:127:15:15", Direction::kIn, &mapping, &error)) << error;
   EXPECT_EQ(mapping.universe.number, 0x7FFF);
   EXPECT_EQ(UniverseText(mapping.universe), "artnet:127:15:15");
-  for (const char* bad : {"SIM0000000000001=sacn:0", "SIM0000000000001=sacn:64000", "SIM0000000000001=sacn:",
-                          "SIM0000000000001=artnet:128:0:0", "SIM0000000000001=artnet:0:16:0",
-                          "SIM0000000000001=artnet:0:0", "SIM0000000000001=dmx:1", "SIM0000000000001",
-                          "SIM1=sacn:1", "SIM0000000000001=sacn:-1", "SIM0000000000001=sacn:1x"}) {
+  for (const char* bad : {"SIM0000000000001=sacn:0", "SIM0000000000001=sacn:64000",
+                          "SIM0000000000001=sacn:", "SIM0000000000001=artnet:128:0:0", "SIM0000000000001=artnet:0:16:0",
+                          "SIM0000000000001=artnet:0:0", "SIM0000000000001=dmx:1", "SIM0000000000001", "SIM1=sacn:1",
+                          "SIM0000000000001=sacn:-1", "SIM0000000000001=sacn:1x"}) {
     EXPECT_FALSE(ParseMapping(bad, Direction::kOut, &mapping, &error)) << bad;
     EXPECT_FALSE(error.empty());
   }

@@ -60,7 +60,7 @@ uint16_t FreeUdpPort() {
 }
 
 std::vector<uint8_t> MakeSacnData(uint16_t universe, const Levels& levels, uint8_t sequence, bool terminated,
-                                uint8_t cidByte) {
+                                  uint8_t cidByte) {
   SacnData packet;
   packet.cid.fill(cidByte);
   packet.sourceName = "test console";

@@ -49,8 +49,8 @@ uint16_t FreeUdpPort();
 // Packets as a console would send them. EncodeSacn sends any sACN data
 // packet with levels as its 512 slots; MakeSacnData fills in the rest.
 std::vector<uint8_t> EncodeSacn(ombrix::protocols::SacnData packet, const Levels& levels);
-std::vector<uint8_t> MakeSacnData(uint16_t universe, const Levels& levels, uint8_t sequence,
-                                bool terminated = false, uint8_t cidByte = 1);
+std::vector<uint8_t> MakeSacnData(uint16_t universe, const Levels& levels, uint8_t sequence, bool terminated = false,
+                                  uint8_t cidByte = 1);
 std::vector<uint8_t> MakeArtDmx(uint16_t portAddress, const Levels& levels, uint8_t sequence);
 std::vector<uint8_t> MakeArtPoll();
 

@@ -37,9 +37,7 @@ std::vector<std::string> Candidates(const std::string& file) {
 
 }  // namespace
 
-std::string LibraryFileName(bool simulated) {
-  return simulated ? "libombrix_usb_sim.so.0" : "libombrix_usb.so.0";
-}
+std::string LibraryFileName(bool simulated) { return simulated ? "libombrix_usb_sim.so.0" : "libombrix_usb.so.0"; }
 
 void* OpenLibrary(const std::string& file, std::string* why) {
   *why = "not found";

@@ -41,13 +41,13 @@ std::wstring ExecutableDirectory() {
 // The system's text for an error code, without its trailing line break.
 std::string SystemMessage(DWORD code) {
   wchar_t* text = nullptr;
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring message = length != 0 ? std::wstring(text, length) : std::wstring();
   if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.' ||
-                              message.back() == L' ')) {
+  while (!message.empty() &&
+         (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.' || message.back() == L' ')) {
     message.pop_back();
   }
   return message.empty() ? "error " + std::to_string(code) : Utf8(message) + ", error " + std::to_string(code);

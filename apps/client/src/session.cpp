@@ -46,8 +46,8 @@ void SimulateHeartbeat(const Api& api, int32_t device) {
 
 bool ParseSerial(const std::string& text, Serial* serial, std::string* error) {
   if (text.size() != serial->size()) {
-    *error = "The serial \"" + text + "\" is " + std::to_string(text.size()) +
-             " characters long; a serial has exactly 16.";
+    *error =
+        "The serial \"" + text + "\" is " + std::to_string(text.size()) + " characters long; a serial has exactly 16.";
     return false;
   }
   memcpy(serial->data(), text.data(), serial->size());

@@ -41,7 +41,9 @@ TEST(ConsoleControlTest, BreakAndCloseStopLikeCtrlCAndCloseWaitsForTheCleanStop)
 
 TEST(ConsoleControlTest, NoActionIsCalledOnceItsRelayIsGone) {
   int before = g_relayed.load();
-  { ombrix_tool::StopRelay relay([] { ++g_relayed; }); }
+  {
+    ombrix_tool::StopRelay relay([] { ++g_relayed; });
+  }
   EXPECT_TRUE(ombrix_tool::OnConsoleControl(CTRL_C_EVENT));
   EXPECT_EQ(g_relayed.load(), before);
 }

@@ -150,7 +150,8 @@ void CheckMarks(const std::string& escaped, const Options& options) {
     }
     ++marked;
   }
-  if (marked == 0) Problem(std::string("no changed channel is marked with ") + (colour ? "bold colour" : "reverse video"));
+  if (marked == 0)
+    Problem(std::string("no changed channel is marked with ") + (colour ? "bold colour" : "reverse video"));
 }
 
 bool Parse(int argc, char** argv, Options* options) {
@@ -162,14 +163,22 @@ bool Parse(int argc, char** argv, Options* options) {
     }
     if (i + 1 == argc) return false;
     std::string value = argv[++i];
-    if (name == "--plain") options->plainPath = value;
-    else if (name == "--escaped") options->escapedPath = value;
-    else if (name == "--size") std::sscanf(value.c_str(), "%dx%d", &options->width, &options->height);
-    else if (name == "--format") options->format = value;
-    else if (name == "--marks") options->marks = value;
-    else if (name == "--title") options->titles.push_back(value);
-    else if (name == "--expect") options->expects.push_back(value);
-    else return false;
+    if (name == "--plain")
+      options->plainPath = value;
+    else if (name == "--escaped")
+      options->escapedPath = value;
+    else if (name == "--size")
+      std::sscanf(value.c_str(), "%dx%d", &options->width, &options->height);
+    else if (name == "--format")
+      options->format = value;
+    else if (name == "--marks")
+      options->marks = value;
+    else if (name == "--title")
+      options->titles.push_back(value);
+    else if (name == "--expect")
+      options->expects.push_back(value);
+    else
+      return false;
   }
   return options->width > 0 && options->height > 0 && !options->plainPath.empty();
 }
@@ -179,8 +188,9 @@ bool Parse(int argc, char** argv, Options* options) {
 int main(int argc, char** argv) {
   Options options;
   if (!Parse(argc, argv, &options)) {
-    fprintf(stderr, "usage: screen_check --plain F --escaped F --size WxH [--format F] [--marks M] "
-                    "[--whole] {--title T} {--expect RE}\n");
+    fprintf(stderr,
+            "usage: screen_check --plain F --escaped F --size WxH [--format F] [--marks M] "
+            "[--whole] {--title T} {--expect RE}\n");
     return 2;
   }
   std::vector<std::string> lines = Lines(ReadFile(options.plainPath));

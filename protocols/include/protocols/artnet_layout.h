@@ -9,7 +9,7 @@
 namespace ombrix::protocols::artnet {
 
 constexpr uint8_t kIdentifier[8] = {'A', 'r', 't', '-', 'N', 'e', 't', 0};
-constexpr size_t kOpCode = 8;          // little-endian
+constexpr size_t kOpCode = 8;            // little-endian
 constexpr size_t kProtocolVersion = 10;  // big-endian (ProtVerHi, ProtVerLo)
 
 // ArtDmx
@@ -30,7 +30,7 @@ constexpr size_t kPollOem = 20;
 
 // ArtPollReply
 constexpr size_t kReplyIp = 10;
-constexpr size_t kReplyPort = 14;  // little-endian
+constexpr size_t kReplyPort = 14;         // little-endian
 constexpr size_t kReplyVersionInfo = 16;  // big-endian
 constexpr size_t kReplyNetSwitch = 18;
 constexpr size_t kReplySubSwitch = 19;

@@ -110,7 +110,7 @@ struct ArtPollReply {
   uint8_t subSwitch = 0;        // SubNet shared by this reply's ports
   uint16_t oem = 0x00FF;        // "OEM unknown"
   uint8_t ubeaVersion = 0;
-  uint8_t status1 = 0xD0;       // indicators normal, port-addresses set locally
+  uint8_t status1 = 0xD0;  // indicators normal, port-addresses set locally
   uint16_t estaManufacturer = 0;
   std::string shortName;   // at most 17 bytes sent (NUL-terminated in 18)
   std::string longName;    // at most 63 bytes sent
@@ -150,11 +150,11 @@ size_t BuildArtSync(uint8_t* out, size_t capacity);
 // One port of the node as the bridge maps it.
 struct ArtnetNodePort {
   uint16_t portAddress = 0;
-  bool output = false;       // network -> interface output
-  bool input = false;        // interface input -> network
-  bool outputGood = false;   // data is going out of the interface
-  bool inputGood = false;    // data is coming in from the interface
-  bool merging = false;      // two sources merged on the output
+  bool output = false;      // network -> interface output
+  bool input = false;       // interface input -> network
+  bool outputGood = false;  // data is going out of the interface
+  bool inputGood = false;   // data is coming in from the interface
+  bool merging = false;     // two sources merged on the output
 };
 
 // The replies that describe the node: node's fields (ip, names, codes,
@@ -162,8 +162,7 @@ struct ArtnetNodePort {
 // reply in the order given, with netSwitch/subSwitch/swIn/swOut set from
 // their port-addresses, port types and good bits from their flags, and bind
 // index 1, 2, 3 ... (bindIp = node.ip). No ports: one reply with none.
-std::vector<ArtPollReply> ArtPollRepliesFor(const ArtPollReply& node,
-                                            const std::vector<ArtnetNodePort>& ports);
+std::vector<ArtPollReply> ArtPollRepliesFor(const ArtPollReply& node, const std::vector<ArtnetNodePort>& ports);
 
 }  // namespace ombrix::protocols
 

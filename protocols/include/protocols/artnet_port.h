@@ -38,7 +38,7 @@ constexpr size_t kArtnetMergeSources = 2;
 struct ArtnetSourceInfo {
   std::string address;  // the sender's IP address as the caller passed it
   uint16_t slotCount = 0;
-  bool held = false;    // data waiting for ArtSync
+  bool held = false;  // data waiting for ArtSync
   uint64_t packets = 0;
   TimePoint firstSeen{};
   TimePoint lastSeen{};

@@ -17,29 +17,29 @@ namespace ombrix::protocols {
 
 enum class DropKind : uint8_t {
   // ---- Datagram shape (both protocols) ----
-  kTruncated,         // shorter than its kind's fixed part or than its length fields say
-  kOversized,         // longer than the largest packet of its kind
-  kBadLengthField,    // a flags-and-length field (sACN) or the ArtDmx length disagrees
-                      // with the datagram, or sACN flags other than 0x7
-  kBadIdentifier,     // sACN preamble/post-amble/"ASC-E1.17"; Art-Net "Art-Net\0"
-  kBadVector,         // unknown or wrong sACN vector, DMP address type, first
-                      // address or increment
-  kBadPropertyCount,  // sACN property value count 0 or above 513
-  kBadUniverse,       // sACN universe (or sync address) 0 or above 63999
-  kBadPriority,       // sACN priority above 200
-  kBadProtocolVersion,  // Art-Net protocol version below 14
-  kUnsupportedOpCode,   // an Art-Net OpCode this node does not handle
-  kOddDmxLength,        // ArtDmx length odd
-  kDmxLengthOutOfRange, // ArtDmx length 0 or above 512
+  kTruncated,            // shorter than its kind's fixed part or than its length fields say
+  kOversized,            // longer than the largest packet of its kind
+  kBadLengthField,       // a flags-and-length field (sACN) or the ArtDmx length disagrees
+                         // with the datagram, or sACN flags other than 0x7
+  kBadIdentifier,        // sACN preamble/post-amble/"ASC-E1.17"; Art-Net "Art-Net\0"
+  kBadVector,            // unknown or wrong sACN vector, DMP address type, first
+                         // address or increment
+  kBadPropertyCount,     // sACN property value count 0 or above 513
+  kBadUniverse,          // sACN universe (or sync address) 0 or above 63999
+  kBadPriority,          // sACN priority above 200
+  kBadProtocolVersion,   // Art-Net protocol version below 14
+  kUnsupportedOpCode,    // an Art-Net OpCode this node does not handle
+  kOddDmxLength,         // ArtDmx length odd
+  kDmxLengthOutOfRange,  // ArtDmx length 0 or above 512
   // ---- Well-formed, but not used (source trackers) ----
   kOutOfSequence,   // sACN sequence number behind the last accepted one
   kPreview,         // sACN preview data: never drives an output
   kOtherStartCode,  // a start code other than 0x00 (levels) and 0xDD (per-slot priority)
   kSourceLimit,     // sACN: more sources than the universe tracks; Art-Net: a third source
   // ---- Seen only by the receiver around the trackers ----
-  kNotAllowed,      // sender outside the accepted address ranges
-  kNotConfigured,   // universe or port-address that nothing is mapped to
-  kCount            // number of kinds, not a kind
+  kNotAllowed,     // sender outside the accepted address ranges
+  kNotConfigured,  // universe or port-address that nothing is mapped to
+  kCount           // number of kinds, not a kind
 };
 
 constexpr size_t kDropKindCount = static_cast<size_t>(DropKind::kCount);

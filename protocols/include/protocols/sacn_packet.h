@@ -41,7 +41,7 @@ constexpr size_t kSacnSyncSize = 49;
 constexpr size_t kSacnDiscoveryMinSize = 120;
 constexpr size_t kSacnDiscoveryUniversesPerPage = 512;
 constexpr size_t kSacnDiscoveryMaxSize = 120 + 2 * kSacnDiscoveryUniversesPerPage;  // 1144
-constexpr size_t kSacnMaxPacketSize = kSacnDiscoveryMaxSize;  // a receive buffer that holds any
+constexpr size_t kSacnMaxPacketSize = kSacnDiscoveryMaxSize;                        // a receive buffer that holds any
 
 // Start codes with a meaning to the merger.
 constexpr uint8_t kStartCodeLevels = 0x00;
@@ -57,7 +57,7 @@ using Cid = std::array<uint8_t, 16>;
 // A data packet. Also the input of BuildSacnData.
 struct SacnData {
   Cid cid{};
-  std::string_view sourceName;  // up to the first NUL, at most 64 bytes; not checked as UTF-8
+  std::string_view sourceName;              // up to the first NUL, at most 64 bytes; not checked as UTF-8
   uint8_t priority = kSacnDefaultPriority;  // 0-200
   uint16_t syncAddress = 0;                 // 0: not synchronised
   uint8_t sequence = 0;

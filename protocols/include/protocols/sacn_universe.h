@@ -55,8 +55,8 @@ constexpr size_t kSacnDefaultSourceLimit = 16;
 // What a status display shows about one source.
 struct SacnSourceInfo {
   Cid cid{};
-  std::string name;     // printable: control characters and invalid UTF-8 replaced by '?'
-  std::string address;  // as passed to OnData (the sender's address, opaque here)
+  std::string name;              // printable: control characters and invalid UTF-8 replaced by '?'
+  std::string address;           // as passed to OnData (the sender's address, opaque here)
   uint8_t priority = 0;          // universe priority of the last accepted packet
   bool perSlotPriority = false;  // 0xDD priorities in force
   bool preview = false;          // last accepted packet was preview data
@@ -80,8 +80,7 @@ class SacnUniverse {
   // display only. Returns the reason the packet does not drive the output,
   // or nothing when it was taken (levels or priorities stored, or held for
   // sync). A stream-terminated packet returns nothing and removes the source.
-  std::optional<DropKind> OnData(const SacnData& packet, std::string_view address,
-                                 TimePoint now);
+  std::optional<DropKind> OnData(const SacnData& packet, std::string_view address, TimePoint now);
 
   // A sync packet; the bridge passes every sync packet to every universe.
   void OnSync(const SacnSync& packet, TimePoint now);

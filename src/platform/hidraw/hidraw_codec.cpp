@@ -78,8 +78,7 @@ bool DescriptorUsesReportIds(const uint8_t* descriptor, size_t length) {
   return false;
 }
 
-uint32_t RestoreReportId(const uint8_t* received, size_t count, bool numberedReports, uint8_t* out,
-                         uint32_t capacity) {
+uint32_t RestoreReportId(const uint8_t* received, size_t count, bool numberedReports, uint8_t* out, uint32_t capacity) {
   size_t total = numberedReports ? count : count + 1;
   if (total > capacity) return 0;
   if (numberedReports) {

@@ -29,8 +29,7 @@ bool DescriptorUsesReportIds(const uint8_t* descriptor, size_t length);
 // back in front so that a full 33-byte report reads as 34 bytes on both
 // systems. Returns the number of bytes stored in out, or 0 when the report
 // does not fit in capacity: a cut report would be taken for a whole one.
-uint32_t RestoreReportId(const uint8_t* received, size_t count, bool numberedReports, uint8_t* out,
-                         uint32_t capacity);
+uint32_t RestoreReportId(const uint8_t* received, size_t count, bool numberedReports, uint8_t* out, uint32_t capacity);
 
 }  // namespace ombrix::hidraw
 

@@ -133,8 +133,7 @@ Transfers::ReadOutcome Transfers::TryReadLocked(bool hangUp, uint32_t* delivered
   } while (count < 0 && errno == EINTR);
   if (count < 0 && errno == EAGAIN) return hangUp ? ReadOutcome::kGone : ReadOutcome::kNothing;
   if (count < 0 || (count == 0 && hangUp)) return ReadOutcome::kGone;
-  *delivered = RestoreReportId(readScratch_, static_cast<size_t>(count), numberedReports_, read_.buffer,
-                               read_.length);
+  *delivered = RestoreReportId(readScratch_, static_cast<size_t>(count), numberedReports_, read_.buffer, read_.length);
   return ReadOutcome::kReport;
 }
 

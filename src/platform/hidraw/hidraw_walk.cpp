@@ -44,8 +44,7 @@ std::vector<Member> ListHidrawNodes(udev* context) {
     udev_device_unref(device);
   }
   udev_enumerate_unref(enumerate);
-  std::sort(members.begin(), members.end(),
-            [](const Member& a, const Member& b) { return a.minor < b.minor; });
+  std::sort(members.begin(), members.end(), [](const Member& a, const Member& b) { return a.minor < b.minor; });
   return members;
 }
 

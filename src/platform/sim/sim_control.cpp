@@ -25,9 +25,8 @@ OMBRIX_API int32_t OMBRIX_CALL OmbrixSimReset(void) {
   return 1;
 }
 
-OMBRIX_API int32_t OMBRIX_CALL OmbrixSimAddDevice(uint16_t vendorId, uint16_t productId,
-                                                  uint16_t releaseNumber, const uint16_t* serial,
-                                                  int32_t serialUnits) {
+OMBRIX_API int32_t OMBRIX_CALL OmbrixSimAddDevice(uint16_t vendorId, uint16_t productId, uint16_t releaseNumber,
+                                                  const uint16_t* serial, int32_t serialUnits) {
   if (serialUnits > 0 && serial == nullptr) return 0;
   LockGuard guard(SimLock());
   SimDevice* device = new SimDevice;
@@ -83,8 +82,7 @@ OMBRIX_API int32_t OMBRIX_CALL OmbrixSimReplug(int32_t id) {
   return 1;
 }
 
-OMBRIX_API int32_t OMBRIX_CALL OmbrixSimSetWriteBehaviour(int32_t id, int32_t behaviour,
-                                                          uint32_t delayMicros) {
+OMBRIX_API int32_t OMBRIX_CALL OmbrixSimSetWriteBehaviour(int32_t id, int32_t behaviour, uint32_t delayMicros) {
   if (behaviour < OMBRIX_SIM_WRITE_COMPLETE || behaviour > OMBRIX_SIM_WRITE_FRAMED) return 0;
   LockGuard guard(SimLock());
   SimDevice* device = FindDevice(id);
@@ -133,8 +131,8 @@ OMBRIX_API uint32_t OMBRIX_CALL OmbrixSimWriteCount(int32_t id) {
   return device == nullptr ? 0 : static_cast<uint32_t>(device->writes.size());
 }
 
-OMBRIX_API int32_t OMBRIX_CALL OmbrixSimGetWrite(int32_t id, uint32_t index, uint8_t* buffer,
-                                                 uint32_t capacity, uint64_t* startMicros) {
+OMBRIX_API int32_t OMBRIX_CALL OmbrixSimGetWrite(int32_t id, uint32_t index, uint8_t* buffer, uint32_t capacity,
+                                                 uint64_t* startMicros) {
   LockGuard guard(SimLock());
   SimDevice* device = FindDevice(id);
   if (device == nullptr || index >= device->writes.size()) return 0;

@@ -148,8 +148,7 @@ void LoopBack(SimDevice* device, const uint8_t* report, uint32_t length) {
   sim::DeliverInput(device, input, sizeof input);
 }
 
-sim::Transfer MakeTransfer(Device handle, uint8_t* buffer, uint32_t length, Overlapped* overlapped,
-                           bool isWrite) {
+sim::Transfer MakeTransfer(Device handle, uint8_t* buffer, uint32_t length, Overlapped* overlapped, bool isWrite) {
   overlapped->status.store(sim::kStatusPending, std::memory_order_relaxed);
   return sim::Transfer{overlapped, buffer, length, handle, ThreadCurrentId(), isWrite, 0};
 }

@@ -24,9 +24,9 @@ SimDevice* FindDevice(int32_t id) {
 }
 
 uint64_t NowMicros() {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
 }
 
 uint64_t WriteDueMicros(const SimDevice& device, uint64_t startMicros) {

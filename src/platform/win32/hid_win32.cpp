@@ -130,9 +130,9 @@ void DeviceSetClose(DeviceSet set) {
 // ---- Device handles and HID queries ------------------------------------------------
 
 Device DeviceOpen(DevicePath path) {
-  HANDLE handle = CreateFileA(path->detail->DevicePath, GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE handle =
+      CreateFileA(path->detail->DevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return DeviceFromHandle(handle);
 }

@@ -71,9 +71,7 @@ int EventWaitAny(const Event* events, uint32_t count, uint32_t timeoutMs) {
 static_assert(sizeof(CRITICAL_SECTION) <= 64, "lock storage too small");
 static_assert(alignof(CRITICAL_SECTION) <= 16, "lock storage under-aligned");
 
-RecursiveLock::RecursiveLock() {
-  InitializeCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
-}
+RecursiveLock::RecursiveLock() { InitializeCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 RecursiveLock::~RecursiveLock() { DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 void RecursiveLock::Enter() { EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 void RecursiveLock::Leave() { LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }

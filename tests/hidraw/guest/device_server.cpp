@@ -210,7 +210,8 @@ class Server {
       std::string hex;
       std::vector<uint8_t> payload;
       words >> hex;
-      if (!device_script::FromHex(hex, &payload) || payload.empty() || payload.size() > 64) return "ERROR bad payload\n";
+      if (!device_script::FromHex(hex, &payload) || payload.empty() || payload.size() > 64)
+        return "ERROR bad payload\n";
       return device.SendInput(payload) ? "OK\n" : "ERROR input not sent\n";
     }
     if (verb == "unplug") {

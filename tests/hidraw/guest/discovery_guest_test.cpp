@@ -37,7 +37,9 @@ TEST(HidrawDiscovery, ListsTheFamilyAndNothingElse) {
 TEST(HidrawDiscovery, SerialsAreNarrowedFromTheUniqString) {
   // U+0141 arrives as UTF-8 and narrows to 0x41; a short serial is padded
   // with zero bytes.
-  UhidDevice wide(kVendor, 0x0832, "\xC5\x81" "BCDEFGHIJKLMNOP");
+  UhidDevice wide(kVendor, 0x0832,
+                  "\xC5\x81"
+                  "BCDEFGHIJKLMNOP");
   UhidDevice shortSerial(kVendor, 0x0754, "SHORT");
   ASSERT_TRUE(wide.WaitStarted(milliseconds(5000)) && shortSerial.WaitStarted(milliseconds(5000)));
   ASSERT_TRUE(WaitListed(SerialOf("ABCDEFGHIJKLMNOP")));

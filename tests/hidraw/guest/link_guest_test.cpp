@@ -66,8 +66,7 @@ TEST(HidrawLink, PolledOutputAndInput) {
   ASSERT_GE(reports.size(), 18u);
   EXPECT_EQ(reports[1].report, ModeReport(2));
   for (int block = 0; block < 16; ++block) {
-    EXPECT_EQ(reports[2 + block].report, BlockReport(static_cast<uint8_t>(block), output, block))
-        << "block " << block;
+    EXPECT_EQ(reports[2 + block].report, BlockReport(static_cast<uint8_t>(block), output, block)) << "block " << block;
   }
 
   // Input: block 3 from the device lands in bytes 96..127.
@@ -85,8 +84,7 @@ TEST(HidrawLink, PolledOutputAndInput) {
   EXPECT_EQ(reports[0].report, BlockReport(1, output, 1));
 
   EXPECT_EQ(CloseLink(interface.serial.data()), 1);
-  EXPECT_TRUE(Contains(interface.device.WaitForReports(2, milliseconds(2000)), ModeReport(0)))
-      << "mode 0 on closing";
+  EXPECT_TRUE(Contains(interface.device.WaitForReports(2, milliseconds(2000)), ModeReport(0))) << "mode 0 on closing";
 }
 
 TEST(HidrawLink, QueuedUniversesGoOutAsFrameBlocks) {
@@ -180,16 +178,18 @@ TEST(HidrawLink, SilentDeviceDoesNotHoldUpAnother) {
     busy.device.SendInput(payload);
     if (WaitUntil([&] { return busyInput[160] == value; }, untilSilenceEnds())) ++inputsSeen;
     std::vector<uint8_t> wanted = BlockReport(0, busyOutput, 0);
-    if (WaitUntil([&] {
-          std::vector<Received> reports = busy.device.Reports();
-          return !reports.empty() && reports.back().report == wanted && reports.back().at < stallEnd;
-        }, untilSilenceEnds())) {
+    if (WaitUntil(
+            [&] {
+              std::vector<Received> reports = busy.device.Reports();
+              return !reports.empty() && reports.back().report == wanted && reports.back().at < stallEnd;
+            },
+            untilSilenceEnds())) {
       ++outputsSeen;
     }
     std::this_thread::sleep_for(milliseconds(10));
   }
-  std::printf("during the 2 s silence: %d of %d output changes and %d inputs reached the other link\n",
-              outputsSeen, changes, inputsSeen);
+  std::printf("during the 2 s silence: %d of %d output changes and %d inputs reached the other link\n", outputsSeen,
+              changes, inputsSeen);
   EXPECT_GE(changes, 3);
   EXPECT_EQ(outputsSeen, changes);
   EXPECT_EQ(inputsSeen, changes);

@@ -42,8 +42,8 @@ UhidDevice::UhidDevice(uint16_t vendor, uint16_t product, const std::string& uni
   if (fd_ < 0) return;
   uhid_event event{};
   event.type = UHID_CREATE2;
-  std::snprintf(reinterpret_cast<char*>(event.u.create2.name), sizeof event.u.create2.name,
-                "test interface %04x:%04x", vendor, product);
+  std::snprintf(reinterpret_cast<char*>(event.u.create2.name), sizeof event.u.create2.name, "test interface %04x:%04x",
+                vendor, product);
   std::strncpy(reinterpret_cast<char*>(event.u.create2.uniq), uniq.c_str(), sizeof event.u.create2.uniq - 1);
   event.u.create2.rd_size = sizeof kDescriptor;
   event.u.create2.bus = 0x03;  // BUS_USB

@@ -63,8 +63,8 @@ class UhidDevice {
   std::atomic<int64_t> stallUntilNanos_{0};
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool started_ = false;              // guarded by mutex_
-  std::vector<Received> reports_;     // guarded by mutex_
+  bool started_ = false;           // guarded by mutex_
+  std::vector<Received> reports_;  // guarded by mutex_
   std::thread service_;
 };
 

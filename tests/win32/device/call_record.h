@@ -65,7 +65,8 @@ inline ::testing::AssertionResult OneLibraryThread(const std::vector<Call>& call
     frames.insert(call.frame);
   }
   if (threads.size() != 1) return ::testing::AssertionFailure() << "called on " << threads.size() << " threads";
-  if (*threads.begin() == applicationThread) return ::testing::AssertionFailure() << "called on the application's thread";
+  if (*threads.begin() == applicationThread)
+    return ::testing::AssertionFailure() << "called on the application's thread";
   if (steadyFrame && frames.size() != 1) {
     return ::testing::AssertionFailure() << calls.size() << " calls from one place at " << frames.size()
                                          << " different stack addresses: the stack pointer drifts";

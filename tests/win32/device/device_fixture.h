@@ -21,9 +21,7 @@ namespace device_test {
 constexpr size_t kReportBytes = 34;
 
 // A device that each word size's run has of its own: "W64-..." or "W32-...".
-inline std::string OwnDevice(const char* role) {
-  return std::string(sizeof(void*) == 8 ? "W64-" : "W32-") + role;
-}
+inline std::string OwnDevice(const char* role) { return std::string(sizeof(void*) == 8 ? "W64-" : "W32-") + role; }
 
 // The 16-byte key of a device: its ASCII serial string, zero-padded.
 inline Bytes SerialOf(const std::string& name) {

@@ -11,16 +11,14 @@
 namespace device_test {
 namespace {
 
-std::string PathOf(const std::string& file) {
-  return std::string(device_script::kWindowsDirectory) + "\\" + file;
-}
+std::string PathOf(const std::string& file) { return std::string(device_script::kWindowsDirectory) + "\\" + file; }
 
 // Writes the file whole with one WriteFile, marker line last: a rename
 // into place does not work across Wine's mapping of the guest's /tmp.
 bool WriteWhole(const std::string& file, const std::string& body) {
   std::string contents = body + "\n" + device_script::kEndMarker + "\n";
-  HANDLE handle = CreateFileA(PathOf(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileA(PathOf(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   BOOL ok = WriteFile(handle, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
@@ -59,7 +57,8 @@ std::vector<std::string> DeviceScript::Exchange(const std::string& command, unsi
                     std::to_string(exchanges_++);
   std::vector<std::string> lines;
   if (!WriteWhole("request-" + tag + ".txt", command)) {
-    if (error_.empty()) error_ = "cannot write the request for '" + command + "': error " + std::to_string(GetLastError());
+    if (error_.empty())
+      error_ = "cannot write the request for '" + command + "': error " + std::to_string(GetLastError());
     return {};
   }
   // The server polls every few milliseconds; under software emulation a
@@ -101,8 +100,7 @@ std::vector<Bytes> DeviceScript::Reports(const std::string& device) {
 }
 
 std::vector<Bytes> DeviceScript::WaitForReports(const std::string& device, size_t count, unsigned limitMs) {
-  return ReportsOf(
-      Exchange("wait " + device + " " + std::to_string(count) + " " + std::to_string(limitMs), limitMs));
+  return ReportsOf(Exchange("wait " + device + " " + std::to_string(count) + " " + std::to_string(limitMs), limitMs));
 }
 
 void DeviceScript::Clear(const std::string& device) { Exchange("clear " + device, 0); }

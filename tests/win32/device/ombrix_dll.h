@@ -12,16 +12,33 @@
 
 #include "ombrix_usb.h"
 
-#define OMBRIX_DLL_EXPORTS(X)                                                                        \
-  X(GetAllConnectedInterfaces) X(GetDeviceTyp) X(GetDeviceVersion) X(OpenLink) X(CloseLink)          \
-  X(CloseAllLinks) X(GetAllOpenedInterfaces) X(SendDmxUniverse) X(SetInterfaceMode)                  \
-  X(SetInterfaceAdvTxConfig) X(StoreInterfaceAdvTxConfig) X(GetInterfaceConfig)                      \
-  X(RegisterInputChangeNotification) X(UnregisterInputChangeNotification)                            \
-  X(RegisterInputChangeBlockNotification) X(UnregisterInputChangeBlockNotification)                  \
-  X(RegisterInterfaceChangeNotification) X(UnregisterInterfaceChangeNotification)                    \
-  X(RegisterHeartbeatNotification) X(UnregisterHeartbeatNotification)                                \
-  X(RegisterInputChangeBlockNotificationSerial) X(UnregisterInputChangeBlockNotificationSerial)      \
-  X(RegisterInterfaceChangeNotificationSerial) X(UnregisterInterfaceChangeNotificationSerial)
+// clang-format off: one entry per line, which it would run together
+#define OMBRIX_DLL_EXPORTS(X)                     \
+  X(GetAllConnectedInterfaces)                    \
+  X(GetDeviceTyp)                                 \
+  X(GetDeviceVersion)                             \
+  X(OpenLink)                                     \
+  X(CloseLink)                                    \
+  X(CloseAllLinks)                                \
+  X(GetAllOpenedInterfaces)                       \
+  X(SendDmxUniverse)                              \
+  X(SetInterfaceMode)                             \
+  X(SetInterfaceAdvTxConfig)                      \
+  X(StoreInterfaceAdvTxConfig)                    \
+  X(GetInterfaceConfig)                           \
+  X(RegisterInputChangeNotification)              \
+  X(UnregisterInputChangeNotification)            \
+  X(RegisterInputChangeBlockNotification)         \
+  X(UnregisterInputChangeBlockNotification)       \
+  X(RegisterInterfaceChangeNotification)          \
+  X(UnregisterInterfaceChangeNotification)        \
+  X(RegisterHeartbeatNotification)                \
+  X(UnregisterHeartbeatNotification)              \
+  X(RegisterInputChangeBlockNotificationSerial)   \
+  X(UnregisterInputChangeBlockNotificationSerial) \
+  X(RegisterInterfaceChangeNotificationSerial)    \
+  X(UnregisterInterfaceChangeNotificationSerial)
+// clang-format on
 
 namespace device_test {
 

@@ -47,19 +47,22 @@ TEST_F(WineUnplug, OneInterfaceChangePerFailedTransferAndCloseStillSucceeds) {
   // makes the I/O thread try writes as well.
   output[0] = 1;
   size_t settled = 0;
-  EXPECT_TRUE(WaitUntil([&] {
-    size_t now = g_serialChanges.Count();
-    if (now != settled) {
-      settled = now;
-      Sleep(1000);
-      return false;
-    }
-    return true;
-  }, 30000)) << "interface-change callbacks go on after the unplug";
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        size_t now = g_serialChanges.Count();
+        if (now != settled) {
+          settled = now;
+          Sleep(1000);
+          return false;
+        }
+        return true;
+      },
+      30000))
+      << "interface-change callbacks go on after the unplug";
   std::vector<Call> changes = g_changes.Calls();
   std::vector<Call> serialChanges = g_serialChanges.Calls();
-  std::printf("interface-change callbacks after unplug: %u process-wide, %u for the link\n",
-              unsigned(changes.size()), unsigned(serialChanges.size()));
+  std::printf("interface-change callbacks after unplug: %u process-wide, %u for the link\n", unsigned(changes.size()),
+              unsigned(serialChanges.size()));
   EXPECT_EQ(changes.size(), serialChanges.size()) << "each failed transfer calls each callback once";
   const DWORD application = GetCurrentThreadId();
   DWORD eventThread = 0;
@@ -100,7 +103,8 @@ TEST_F(WineUnplug, CloseAllLinksEndsWithModeZeroAndNoLinkListed) {
     EXPECT_TRUE(WaitUntil([&] {
       reports = Script().Reports(name);
       return !reports.empty() && reports.back() == ModeReport(0);
-    })) << name << ": mode 0 is the last report; " << reports.size() << " reports since the clear";
+    })) << name
+        << ": mode 0 is the last report; " << reports.size() << " reports since the clear";
   }
   uint8_t list[512];
   Dll().GetAllOpenedInterfaces(list);

@@ -23,8 +23,10 @@ double RateMeters::Rate(const std::string& key, uint64_t count, TimePoint now) {
 
 void RateMeters::Prune(TimePoint now) {
   for (auto it = meters_.begin(); it != meters_.end();) {
-    if (now - it->second.lastAsked > std::chrono::seconds(10)) it = meters_.erase(it);
-    else ++it;
+    if (now - it->second.lastAsked > std::chrono::seconds(10))
+      it = meters_.erase(it);
+    else
+      ++it;
   }
 }
 

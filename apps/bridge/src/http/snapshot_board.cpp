@@ -57,9 +57,8 @@ std::shared_ptr<const PublishedStatus> SnapshotBoard::Current(std::chrono::milli
 std::shared_ptr<const PublishedStatus> SnapshotBoard::WaitNewer(uint64_t sequence, std::chrono::milliseconds timeout) {
   MarkWatched();
   std::unique_lock<std::mutex> lock(mutex_);
-  published_.wait_for(lock, timeout, [&] {
-    return closed_.load() || (latest_ && latest_->snapshot().sequence > sequence);
-  });
+  published_.wait_for(lock, timeout,
+                      [&] { return closed_.load() || (latest_ && latest_->snapshot().sequence > sequence); });
   return latest_;
 }
 

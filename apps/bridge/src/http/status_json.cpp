@@ -91,8 +91,10 @@ void Source(Writer& w, const SourceStatus& source) {
   w.Key("cid"), w.String(source.cid);
   w.Key("address"), w.String(source.address);
   w.Key("priority");
-  if (source.priority < 0) w.Raw("null");
-  else w.Integer(source.priority);
+  if (source.priority < 0)
+    w.Raw("null");
+  else
+    w.Integer(source.priority);
   w.Key("per_slot_priority"), w.Bool(source.perSlotPriority);
   w.Key("packets_per_second"), w.Decimal(source.packetsPerSecond, 1);
   w.Key("packets"), w.Unsigned(source.packets);
@@ -101,8 +103,10 @@ void Source(Writer& w, const SourceStatus& source) {
   w.Key("preview"), w.Bool(source.preview);
   w.Key("held"), w.Bool(source.held);
   w.Key("gone");
-  if (source.gone.empty()) w.Raw("null");
-  else w.String(source.gone);
+  if (source.gone.empty())
+    w.Raw("null");
+  else
+    w.String(source.gone);
   w.Close('}');
 }
 

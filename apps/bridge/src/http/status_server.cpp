@@ -92,8 +92,8 @@ bool ParseHttpAddress(const std::string& text, std::string* address, int* port, 
       return false;
     }
   }
-  bool digits = !portText.empty() && portText.size() <= 5 &&
-                portText.find_first_not_of("0123456789") == std::string::npos;
+  bool digits =
+      !portText.empty() && portText.size() <= 5 && portText.find_first_not_of("0123456789") == std::string::npos;
   if (!digits || std::stoi(portText) > 65535) {
     *error = "--http " + text + ": the port must be a number from 0 to 65535.";
     return false;

@@ -20,17 +20,17 @@ using DropCounts = std::array<uint64_t, ombrix::protocols::kDropKindCount>;
 // (name, and the address as the sender gave it) are carried as they are:
 // whoever shows them shows them as text.
 struct SourceStatus {
-  std::string name;     // sACN source name (printable UTF-8); empty for Art-Net
-  std::string cid;      // sACN CID as a UUID ("6ba7b810-9dad-..."); empty for Art-Net
-  std::string address;  // the sender's IP address
-  int priority = -1;    // sACN universe priority 0-200; -1 for Art-Net, which has none
+  std::string name;              // sACN source name (printable UTF-8); empty for Art-Net
+  std::string cid;               // sACN CID as a UUID ("6ba7b810-9dad-..."); empty for Art-Net
+  std::string address;           // the sender's IP address
+  int priority = -1;             // sACN universe priority 0-200; -1 for Art-Net, which has none
   bool perSlotPriority = false;  // sACN 0xDD priorities in force
   double packetsPerSecond = 0;
-  uint64_t packets = 0;          // accepted since the source joined
-  uint64_t sequenceErrors = 0;   // sACN packets dropped as out of sequence
-  double secondsSinceLast = 0;   // since its last accepted packet
-  bool preview = false;          // sACN preview data: shown, never output
-  bool held = false;             // data waiting for a sync packet
+  uint64_t packets = 0;         // accepted since the source joined
+  uint64_t sequenceErrors = 0;  // sACN packets dropped as out of sequence
+  double secondsSinceLast = 0;  // since its last accepted packet
+  bool preview = false;         // sACN preview data: shown, never output
+  bool held = false;            // data waiting for a sync packet
   // Empty while present; "terminated" or "timed-out" for a source that left
   // in the last few seconds (kept so the page can say why it went).
   std::string gone;
@@ -42,7 +42,7 @@ struct UniverseStatus {
   std::string protocol;  // "sacn" or "artnet"
   uint16_t number = 0;   // sACN universe or Art-Net 15-bit port-address
   double packetsPerSecond = 0;
-  bool fading = false;   // every source gone, fading to zero
+  bool fading = false;                                          // every source gone, fading to zero
   std::array<uint8_t, ombrix::protocols::kSlotCount> levels{};  // what goes to the interfaces
   // Index into sources of the slot's owner in the merge, or -1 (kNoOwner).
   std::array<int16_t, ombrix::protocols::kSlotCount> owners{};
@@ -80,7 +80,7 @@ struct StatusSnapshot {
   std::vector<UniverseStatus> universes;
   std::vector<SendStatus> sends;
   std::vector<InterfaceStatus> interfaces;
-  DropCounts sacnDrops{};    // refused before reaching a universe
+  DropCounts sacnDrops{};  // refused before reaching a universe
   DropCounts artnetDrops{};
 };
 

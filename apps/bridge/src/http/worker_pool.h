@@ -34,7 +34,7 @@ class WorkerPool : public httplib::TaskQueue {
   void Work();
 
   const size_t queued_;
-  std::mutex mutex_;  // guards jobs_, stopping_, released_
+  std::mutex mutex_;               // guards jobs_, stopping_, released_
   std::condition_variable ready_;  // a job came, or shutdown
   std::condition_variable room_;   // a job was taken, or release
   std::deque<std::function<void()>> jobs_;

@@ -18,10 +18,17 @@ namespace ombrix_tool {
 // (ombrix_exports.def.h, through the ombrix_export_list target), so the
 // table cannot lack one. Of the simulator's control API the tool needs
 // these:
-#define OMBRIX_TOOL_SIM_FUNCTIONS(X)                                                      \
-  X(OmbrixSimReset) X(OmbrixSimAddDevice) X(OmbrixSimSetWriteBehaviour)                  \
-  X(OmbrixSimStreamInput) X(OmbrixSimInjectInput) X(OmbrixSimWriteCount)                 \
-  X(OmbrixSimGetWrite) X(OmbrixSimClearWrites)
+// clang-format off: one entry per line, which it would run together
+#define OMBRIX_TOOL_SIM_FUNCTIONS(X) \
+  X(OmbrixSimReset)                  \
+  X(OmbrixSimAddDevice)              \
+  X(OmbrixSimSetWriteBehaviour)      \
+  X(OmbrixSimStreamInput)            \
+  X(OmbrixSimInjectInput)            \
+  X(OmbrixSimWriteCount)             \
+  X(OmbrixSimGetWrite)               \
+  X(OmbrixSimClearWrites)
+// clang-format on
 
 #define OMBRIX_TOOL_POINTER(name) decltype(&::name) name = nullptr;
 
