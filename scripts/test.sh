@@ -5,9 +5,33 @@
 # and the rest). Every tier runs even when an earlier one failed; the run
 # ends with a summary and fails loudly if anything failed. What could not
 # run on this machine is listed as SKIPPED, never as passed.
+#
+#   bash scripts/test.sh                 every tier
+#   bash scripts/test.sh TIER...         only these (names as the run prints
+#                                        them: native-asan, tier-wine, ...)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
+
+all_tiers=(formatting native-default native-asan native-tsan)
+for tier in scripts/tier-*.sh; do
+  [ -f "$tier" ] && all_tiers+=("$(basename "$tier" .sh)")
+done
+for asked in "$@"; do
+  if ! printf '%s\n' "${all_tiers[@]}" | grep -qx -- "$asked"; then
+    echo "test.sh: there is no tier \"$asked\"; the tiers are: ${all_tiers[*]}" >&2
+    exit 2
+  fi
+done
+# Whether the tier was asked for: all of them when none was named.
+wanted() {
+  [ $# -gt 0 ] || return 1
+  local name=$1
+  shift
+  [ $# -eq 0 ] && return 0
+  printf '%s\n' "$@" | grep -qx -- "$name"
+}
+asked=("$@")
 
 mkdir -p build/logs
 export OMBRIX_SKIP_LOG="$PWD/build/skipped.txt"
@@ -48,6 +72,7 @@ failed=()
 run_tier() {
   local name=$1 log="build/logs/$1.log" tier_started=$SECONDS status=0
   shift
+  wanted "$name" "${asked[@]}" || return 0
   echo "==== $name ===="
   if [ -n "${OMBRIX_VERBOSE:-}" ]; then
     # Not "|| true": with pipefail a failed tier fails the pipeline, and the
@@ -101,11 +126,7 @@ native_suite() {
     ctest --preset "$preset" -j 2 --timeout 600
 }
 
-step "formatting of changed C and C++ files"
-tier_started=$SECONDS
-status=0
-bash scripts/check-format.sh || status=$?
-record "formatting" "$status" $((SECONDS - tier_started))
+run_tier formatting bash scripts/check-format.sh
 
 for preset in default asan tsan; do
   run_tier "native-$preset" native_suite "$preset"
@@ -127,6 +148,9 @@ done
 skips=$(grep -c . "$OMBRIX_SKIP_LOG" || true)
 [ "$skips" -gt 0 ] && cat "$OMBRIX_SKIP_LOG"
 echo "tiers: ${#passed[@]} passed, $(( ${#failed[@]} )) failed, $skips skipped"
+if [ ${#asked[@]} -gt 0 ]; then
+  echo "NOT A FULL RUN: only ${asked[*]} asked for; $(( ${#all_tiers[@]} - ${#asked[@]} )) other tiers not run"
+fi
 if [ ${#failed[@]} -gt 0 ]; then
   echo "TEST RUN FAILED" >&2
   exit 1
