@@ -1,7 +1,8 @@
 // The sources and slot owners of each received universe, as the sACN
 // receiver and the Art-Net node describe them for the status page. The
-// receivers' DescribeSources members are defined in source_view.cpp, beside
-// this, so that what the page needs from them stays in one place.
+// receivers' DescribeSources members are defined in src/source_views.cpp,
+// beside the receivers, so that what the page needs from them stays in one
+// place.
 //
 // Bridge thread only.
 #ifndef OMBRIX_BRIDGE_HTTP_SOURCE_VIEW_H

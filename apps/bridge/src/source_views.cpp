@@ -1,7 +1,9 @@
 // What the page shows of each receiver's universes: sources as they are now
 // and the owner of every slot, from the same merge rules that drive the
-// outputs. Runs only while the page is watched, at the page's rate.
-#include "source_view.h"
+// outputs. Runs only while the page is watched, at the page's rate. The
+// receivers' members live here, in their own folder, so that everything
+// the page asks of them is in one file.
+#include "http/source_view.h"
 
 #include <chrono>
 #include <cstdio>
