@@ -52,8 +52,18 @@ if [ -z "${OMBRIX_VERBOSE:-}" ]; then export OMBRIX_CONSOLE_FD=3; fi
 # errors, sanitizer reports, pytest's and node's failures, our scripts'
 # FAILED lines. At most 40 of them.
 failure_digest() {
-  grep -a -E -A 4 ': Failure$|^\[  FAILED  \]|The following tests FAILED|^[[:space:]]+[0-9]+ - .*\((Failed|Timeout|Exception|SEGFAULT|Subprocess aborted|Child aborted)\)|error:|^FAILED|FAILED[: ]|^(ERROR|WARNING): (Address|Thread|Leak|UndefinedBehavior)Sanitizer|runtime error:|^not ok|AssertionError' "$1" |
-    grep -a -v -E '^\[  FAILED  \] [0-9]+ tests?, listed below' | head -n 40
+  awk '
+    # A GoogleTest failure: its message, up to the next test line.
+    /: Failure$/ { print; body = 10; next }
+    body > 0 && /^\[ |: Failure$/ { body = 0 }
+    body > 0 { print; body--; next }
+    /^\[  FAILED  \] [0-9]+ tests?, listed below/ || /^ *[0-9]+ FAILED TESTS?$/ { next }
+    /^\[  FAILED  \]/ { print; next }
+    /The following tests FAILED/ { print; tail = 4; next }
+    tail > 0 { print; tail--; next }
+    /^[[:space:]]+[0-9]+ - .*\((Failed|Timeout|Exception|SEGFAULT|Subprocess aborted|Child aborted)\)/ { print; next }
+    /error:|^FAILED|FAILED[: ]|(^|==)(ERROR|WARNING): (Address|Thread|Leak|UndefinedBehavior)Sanitizer|runtime error:|^not ok|AssertionError/ { print; tail = 4 }
+  ' "$1" | head -n 40
 }
 
 # Tests that skipped themselves inside a tier that passed are skips of the
@@ -143,7 +153,7 @@ for item in "${passed[@]}"; do echo "passed:  $item"; done
 for item in "${failed[@]:-}"; do
   [ -n "$item" ] || continue
   echo "FAILED:  $item (build/logs/$item.log)"
-  head -n 15 "build/logs/$item.failure" | sed 's/^/  | /'
+  head -n 20 "build/logs/$item.failure" | sed 's/^/  | /'
 done
 skips=$(grep -c . "$OMBRIX_SKIP_LOG" || true)
 [ "$skips" -gt 0 ] && cat "$OMBRIX_SKIP_LOG"
