@@ -20,7 +20,7 @@ namespace {
 std::vector<std::string> ListedExports() {
   std::vector<std::string> names = {
 #define OMBRIX_API_EXPORT(name, argument_bytes) #name,
-#include "exports.def.h"
+#include "ombrix_exports.def.h"
   };
   std::sort(names.begin(), names.end());
   return names;
