@@ -32,6 +32,7 @@ constexpr int64_t kTickNs = 20000000;     // time-outs, fades, status
 constexpr int64_t kLateNs = 2000000;      // a frame later than this counts as late
 constexpr int64_t kLookNs = 1000000000;   // absent interfaces
 constexpr uint32_t kBlackoutHoldMs = 1000;
+constexpr int64_t kSettleNs = 100000000;
 
 // The identity the player sends sACN under: a name-based CID from the host
 // and this "serial", as the bridge's come from host and interface serial.
@@ -180,6 +181,7 @@ int RunPlay(const ombrix_tool::Api& api, const PlayOptions& options, const PlayH
     if (!port->TryOpen(&why)) return Fail(ombrix_tool::SerialText(port->serial()) + " " + why + ".");
   }
 
+  auto stopped = [&hooks] { return ombrix_tool::StopRequested() || (hooks.stop && hooks.stop()); };
   MonotonicClock monotonic;
   PlayClock& clock = hooks.clock != nullptr ? *hooks.clock : monotonic;
   PlaySchedule schedule(static_cast<int64_t>(std::llround(fromSeconds * 1e9)),
@@ -238,12 +240,12 @@ int RunPlay(const ombrix_tool::Api& api, const PlayOptions& options, const PlayH
       nextStatusNs = now + statusNs;
       status(now, false);
     }
-    return !ombrix_tool::StopRequested();
+    return !stopped();
   };
 
   int exitCode = 0;
   bool ended = false;  // the show's end reached (not stopped)
-  while (!ombrix_tool::StopRequested()) {
+  while (!stopped()) {
     ShowDatagram datagram;
     int result = show.Next(&datagram, &error);
     if (result < 0) {
@@ -300,10 +302,10 @@ int RunPlay(const ombrix_tool::Api& api, const PlayOptions& options, const PlayH
       for (auto& [universe, output] : universes) output->Apply(zeros, 1, AtNs(clock.NowNs()));
       sendChanged(AtNs(clock.NowNs()), true);
       PlayLog("the show has ended; blackout");
-      ombrix_tool::SleepUnlessStopped(kBlackoutHoldMs);
+      WaitUntil(clock, clock.NowNs() + kBlackoutHoldMs * 1000000LL, kTickNs, between);
     } else if (options.holdLast) {
       PlayLog("the show has ended; holding the last look until Ctrl-C or SIGTERM");
-      while (!ombrix_tool::StopRequested()) {
+      while (!stopped()) {
         int64_t now = clock.NowNs();
         WaitUntil(clock, now + kTickNs, kTickNs, between);
         between(clock.NowNs());
@@ -323,6 +325,9 @@ int RunPlay(const ombrix_tool::Api& api, const PlayOptions& options, const PlayH
   PlayLog(summary);
   if (sacnSender) sacnSender->Terminate();
   io.poll();
+  // The last look's blocks are still going out, one per USB frame: they
+  // get their time before mode 0 closes the links.
+  if (!interfaces.empty()) WaitUntil(clock, clock.NowNs() + kSettleNs, kTickNs, nullptr);
   for (const auto& port : interfaces) port->Close();
   if (exitCode == 0 && !interfaces.empty()) PlayLog("stopped: links closed, interfaces back to mode 0");
   return exitCode;

@@ -46,6 +46,9 @@ struct PlayHooks {
   // Each frame played: its due time and when it was applied, both from
   // the start of playback, and its place in the show.
   std::function<void(int64_t dueNs, int64_t appliedNs, int64_t offsetNs)> onFrame;
+  // Asked between frames as well as the stop request of Ctrl-C: true ends
+  // playback as a stop would.
+  std::function<bool()> stop;
 };
 
 int RunPlay(const ombrix_tool::Api& api, const PlayOptions& options, const PlayHooks& hooks = {});
