@@ -2,11 +2,14 @@
 
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace ombrix_capture {
 namespace {
+
+constexpr int64_t kLatestSeconds = 4000000000;
 
 std::string LibpcapSentence(const char* text) {
   std::string message = text;
@@ -71,7 +74,11 @@ int CaptureReader::Next(CapturedFrame* frame, std::string* error) {
              LibpcapSentence(pcap_geterr(pcap_)) + ").";
     return -1;
   }
-  frame->timeNs = static_cast<int64_t>(header->ts.tv_sec) * 1000000000 + static_cast<int64_t>(header->ts.tv_usec);
+  // Times past the year 2096 (a corrupt or hostile file) are held there,
+  // so that no sum of times can overflow.
+  int64_t seconds = std::min<int64_t>(std::max<int64_t>(header->ts.tv_sec, 0), kLatestSeconds);
+  int64_t fraction = std::min<int64_t>(std::max<int64_t>(header->ts.tv_usec, 0), 999999999);
+  frame->timeNs = seconds * 1000000000 + fraction;
   frame->data = data;
   frame->captured = header->caplen;
   frame->original = header->len;

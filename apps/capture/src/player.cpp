@@ -3,6 +3,7 @@
 #include <asio/io_context.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -58,6 +59,31 @@ bool ParseSend(const std::string& text, Send* send, std::string* error) {
   send->to = send->from;
   if (equals != std::string::npos && !ParseUniverse(text.substr(equals + 1), &send->to, error)) return false;
   return true;
+}
+
+// On the simulator: whether the interface's wire carries the universe's
+// last look, block by block from the simulator's write log, said in a line
+// (the tier's check that the frames reached the interface, not only the
+// buffer).
+void ReportSimulatedWire(const ombrix_tool::Api& api, const Mapping& mapping, const std::array<uint8_t, 512>& look) {
+  int32_t device = static_cast<int32_t>(strtol(ombrix_tool::SerialText(mapping.serial).c_str() + 3, nullptr, 10));
+  std::array<int, 512> wire;
+  wire.fill(-1);
+  uint8_t report[64];
+  uint32_t count = api.OmbrixSimWriteCount(device);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (api.OmbrixSimGetWrite(device, i, report, sizeof(report), nullptr) != 34 || report[1] > 0x0F) continue;
+    for (int slot = 0; slot < 32; ++slot) wire[report[1] * 32 + slot] = report[2 + slot];
+  }
+  std::string text = "simulated wire: " + ombrix_tool::SerialText(mapping.serial);
+  for (int channel = 0; channel < 512; ++channel) {
+    if (wire[channel] == look[channel]) continue;
+    PlayLog(text + " differs from the last look of " + UniverseText(mapping.universe) + " at channel " +
+            std::to_string(channel + 1) + " (wire " + std::to_string(wire[channel]) + ", look " +
+            std::to_string(look[channel]) + ")");
+    return;
+  }
+  PlayLog(text + " carries the last look of " + UniverseText(mapping.universe) + " (512 channels)");
 }
 
 }  // namespace
@@ -328,6 +354,9 @@ int RunPlay(const ombrix_tool::Api& api, const PlayOptions& options, const PlayH
   // The last look's blocks are still going out, one per USB frame: they
   // get their time before mode 0 closes the links.
   if (!interfaces.empty()) WaitUntil(clock, clock.NowNs() + kSettleNs, kTickNs, nullptr);
+  if (api.simulated && api.OmbrixSimGetWrite != nullptr) {
+    for (const Mapping& mapping : outs) ReportSimulatedWire(api, mapping, universes[mapping.universe]->shown());
+  }
   for (const auto& port : interfaces) port->Close();
   if (exitCode == 0 && !interfaces.empty()) PlayLog("stopped: links closed, interfaces back to mode 0");
   return exitCode;
