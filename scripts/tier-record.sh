@@ -172,11 +172,28 @@ play_and_record() {
   grep -E "frames in|simulated wire" "$scratch/$name-play.log" | sed 's/^[0-9:]* play: /  play: /'
 }
 
+# compare A B [ARGS]: show_frames.py same; a miss of the timing goal alone
+# (status 3) is told apart, so the caller can try once more: the offsets
+# are measured across two processes and loopback, and a busy machine can
+# delay one frame.
+compare() {
+  local status=0
+  python3 "$interop/show_frames.py" same "$1" "$SHOW_PORT" 1 "$2" "$REPLAY_PORT" 2 "${@:3}" || status=$?
+  return $status
+}
 for source in sender.pcapng sender-sll2.pcapng sender-vlan.pcapng recorded.pcap; do
   step "record and play: $source played into a simulated interface, re-sent and recorded again"
-  play_and_record "$scratch/$source" "replay-${source%%.*}"
-  python3 "$interop/show_frames.py" same "$scratch/$source" "$SHOW_PORT" 1 \
-    "$scratch/replay-${source%%.*}.pcap" "$REPLAY_PORT" 2
+  name="replay-${source%%.*}"
+  play_and_record "$scratch/$source" "$name"
+  status=0
+  compare "$scratch/$source" "$scratch/$name.pcap" || status=$?
+  if [ "$status" -eq 3 ]; then
+    echo "timing outside the goal once; playing it again (a busy machine?)"
+    play_and_record "$scratch/$source" "$name"
+    compare "$scratch/$source" "$scratch/$name.pcap"
+  elif [ "$status" -ne 0 ]; then
+    exit 1
+  fi
 done
 
 step "record and play: a looped play over three loops, ended by SIGTERM"
@@ -206,8 +223,7 @@ grep -q "stopped: links closed, interfaces back to mode 0" "$scratch/looped-play
   exit 1
 }
 grep -E "loop 4|frames in" "$scratch/looped-play.log" | tail -2 | sed 's/^[0-9:]* play: /  play: /'
-python3 "$interop/show_frames.py" same "$scratch/recorded.pcap" "$SHOW_PORT" 1 \
-  "$scratch/looped.pcap" "$REPLAY_PORT" 2 --loops 3
+compare "$scratch/recorded.pcap" "$scratch/looped.pcap" --loops 3
 
 step "record and play: bad files end in one sentence naming file and offset"
 expect_failure() {

@@ -354,7 +354,7 @@ int RunPlay(const ombrix_tool::Api& api, const PlayOptions& options, const PlayH
   // The last look's blocks are still going out, one per USB frame: they
   // get their time before mode 0 closes the links.
   if (!interfaces.empty()) WaitUntil(clock, clock.NowNs() + kSettleNs, kTickNs, nullptr);
-  if (api.simulated && api.OmbrixSimGetWrite != nullptr) {
+  if (options.reportSimulatedWire && api.simulated && api.OmbrixSimGetWrite != nullptr) {
     for (const Mapping& mapping : outs) ReportSimulatedWire(api, mapping, universes[mapping.universe]->shown());
   }
   for (const auto& port : interfaces) port->Close();

@@ -38,6 +38,9 @@ struct PlayOptions {
   std::vector<int> sacnPorts;    // more ports that carry sACN in the files
   std::vector<int> artnetPorts;  // ... and Art-Net
   double statusSeconds = 10;
+  // On the simulator: say at the end whether each interface's wire carries
+  // its universe's last look (the benchmark empties the log and turns it off).
+  bool reportSimulatedWire = true;
 };
 
 // What a test or the benchmark watches; the command passes none.

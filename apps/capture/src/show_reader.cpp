@@ -131,15 +131,16 @@ int ShowReader::Next(ShowDatagram* datagram, std::string* error) {
     } else if (datagram->protocol == ShowProtocol::kArtnet && udp.size >= 16) {
       key |= bytes::Little16(udp.payload + 14);
     }
+    // The mean interval of the universe, from its first datagram to this
+    // one: steadier than the last interval alone, which carries its jitter.
     bool found = false;
-    for (auto& entry : lastByKey_) {
-      if (entry.first != key) continue;
-      lastIntervalNs_ = offset - entry.second;
-      entry.second = offset;
+    for (KeyTimes& entry : lastByKey_) {
+      if (entry.key != key) continue;
+      ++entry.count;
+      lastIntervalNs_ = (offset - entry.first) / static_cast<int64_t>(entry.count - 1);
       found = true;
     }
-    if (!found && lastByKey_.size() < 1024) lastByKey_.emplace_back(key, offset);
-    lastKey_ = key;
+    if (!found && lastByKey_.size() < 1024) lastByKey_.push_back({key, offset, 1});
     lastOffsetNs_ = offset;
     return 1;
   }

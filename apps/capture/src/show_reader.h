@@ -58,7 +58,7 @@ class ShowReader {
 
   const SkipCounts& skips() const { return skips_; }
   const std::vector<std::string>& files() const { return files_; }
-  // The last frame interval of the universe seen last (for the loop
+  // The mean frame interval of the universe seen last (for the loop
   // period); 0 when the show has fewer than two datagrams of it.
   int64_t lastIntervalNs() const { return lastIntervalNs_; }
 
@@ -76,9 +76,13 @@ class ShowReader {
   bool haveOrigin_ = false;
   int64_t lastOffsetNs_ = 0;  // the latest datagram so far
   SkipCounts skips_;
-  uint32_t lastKey_ = 0;
   int64_t lastIntervalNs_ = 0;
-  std::vector<std::pair<uint32_t, int64_t>> lastByKey_;  // small: universes seen, last offset
+  struct KeyTimes {
+    uint32_t key;    // protocol and universe
+    int64_t first;   // its first datagram's offset
+    uint64_t count;  // its datagrams so far
+  };
+  std::vector<KeyTimes> lastByKey_;  // small: one per universe seen
 };
 
 }  // namespace ombrix_capture

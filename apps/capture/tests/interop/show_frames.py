@@ -7,7 +7,7 @@
       B holds A's frames (N times over with --loops, loop k starting k
       times the show's length plus one frame interval after the first), and
       each frame's offset from B's first frame is within the goal of A's:
-      median 0.5 ms, p99 2 ms.
+      median 0.5 ms, p99 2 ms. Exit status 3 when only the timing misses.
 
 tshark decodes UDP to PORT as plain data, so the payload is read as sent
 (every sACN data packet: universe at byte 113, slots from byte 126).
@@ -79,8 +79,8 @@ def main():
     errors = []
     # Each loop starts one frame interval after the show's last frame: at
     # loop x period from the first, with no drift from loop to loop.
-    intervals = sorted(a[i + 1][0] - a[i][0] for i in range(len(a) - 1)) or [0.0]
-    period = a[-1][0] - a[0][0] + statistics.median(intervals)
+    # (The player takes the mean frame interval of the show's universe.)
+    period = (a[-1][0] - a[0][0]) * (1 + 1 / max(len(a) - 1, 1))
     for loop in range(loops):
         part = b[loop * len(a):(loop + 1) * len(a)]
         if len(part) != len(a):
@@ -91,11 +91,12 @@ def main():
             errors.append(abs((tb - b[0][0]) - loop * period - (ta - a[0][0])) * 1000)
     errors.sort()
     median = statistics.median(errors)
-    p99 = errors[min(len(errors) - 1, int(len(errors) * 0.99))]
+    p99 = errors[int((len(errors) - 1) * 0.99)]
     print(f"{sys.argv[5]}: {len(a)} frames x {loops} loop(s) as in {sys.argv[2]}; offset error median {median:.3f} ms, "
           f"p99 {p99:.3f} ms, max {errors[-1]:.3f} ms (goal: median 0.5, p99 2)")
     if median > 0.5 or p99 > 2.0:
-        fail("the played frames are not within the timing goal")
+        print("the played frames are not within the timing goal", file=sys.stderr)
+        sys.exit(3)  # timing alone: the tier may try once more
 
 
 main()
