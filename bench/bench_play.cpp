@@ -12,8 +12,8 @@
 //   memory:  resident set size 10 s in and at the end (goal: flat).
 // The simulator's write log is emptied once a second, so that what it
 // keeps for tests does not count as the player's memory.
-// Usage: ombrix_play_bench [SECONDS [UNIVERSES]]  (default 120 s, 16; the
-// issue's figure is 600 s: ombrix_play_bench 600)
+// Usage: ombrix_play_bench [SECONDS [UNIVERSES]]  (default 120 s and 16;
+// the full ten-minute figure: ombrix_play_bench 600)
 #include <unistd.h>
 
 #include <atomic>
@@ -74,8 +74,8 @@ bool WriteShow(const std::string& path, int seconds, int universes) {
       data.slots = slots;
       data.slotCount = 512;
       size_t size = proto::BuildSacnData(data, packet, sizeof(packet));
-      size_t length = proto::BuildIpv4Udp(0x0A000002, 0xEFFF0000 | universe, 50000, 5568, 0, packet, size, frame,
-                                          sizeof(frame));
+      size_t length =
+          proto::BuildIpv4Udp(0x0A000002, 0xEFFF0000 | universe, 50000, 5568, 0, packet, size, frame, sizeof(frame));
       // The universes of one tick 50 us apart, as a console sends them.
       if (!writer.Write(start + tick * interval + universe * 50000, frame, length, &error)) {
         fprintf(stderr, "%s\n", error.c_str());
@@ -109,8 +109,8 @@ int main(int argc, char** argv) {
   PlayOptions options;
   options.files = {path};
   for (int universe = 1; universe <= universes; ++universe) {
-    options.outs.push_back(ombrix_tool::SerialText(ombrix_tool::SimulatedSerial(universe)) + "=sacn:" +
-                           std::to_string(universe));
+    options.outs.push_back(ombrix_tool::SerialText(ombrix_tool::SimulatedSerial(universe)) +
+                           "=sacn:" + std::to_string(universe));
   }
   options.statusSeconds = 60;
   options.reportSimulatedWire = false;
@@ -161,8 +161,8 @@ int main(int argc, char** argv) {
   Figure("last " + span + ": median", last.QuantileMs(0.5), "ms");
   Figure("last " + span + ": p99", last.QuantileMs(0.99), "ms");
   // "No worse": within one 10 us bucket plus 0.1 ms of noise.
-  bool flat = last.QuantileMs(0.99) <= first.QuantileMs(0.99) + 0.11 &&
-              last.QuantileMs(0.5) <= first.QuantileMs(0.5) + 0.11;
+  bool flat =
+      last.QuantileMs(0.99) <= first.QuantileMs(0.99) + 0.11 && last.QuantileMs(0.5) <= first.QuantileMs(0.5) + 0.11;
   printf("  last %s no worse than the first (p99 and median within 0.1 ms): %s\n", span.c_str(),
          flat ? "met" : "MISSED");
   Section("CPU over " + std::to_string(static_cast<int>(wall)) + " s");

@@ -16,8 +16,8 @@ using namespace ombrix::protocols;
 
 namespace {
 
-const uint32_t kLinkTypes[] = {kLinkTypeNull,    kLinkTypeEthernet, kLinkTypeRawDlt12,  kLinkTypeRawDlt14, kLinkTypeRaw,
-                               kLinkTypeLoop,    kLinkTypeLinuxSll, kLinkTypeIpv4,      kLinkTypeLinuxSll2, 147};
+const uint32_t kLinkTypes[] = {kLinkTypeNull, kLinkTypeEthernet, kLinkTypeRawDlt12, kLinkTypeRawDlt14,  kLinkTypeRaw,
+                               kLinkTypeLoop, kLinkTypeLinuxSll, kLinkTypeIpv4,     kLinkTypeLinuxSll2, 147};
 
 }  // namespace
 

@@ -17,8 +17,8 @@ std::vector<uint8_t> Payload() { return {'A', 'S', 'C', '-', 1, 2, 3, 4, 5}; }
 // A raw IPv4 UDP frame from 10.0.0.5:40000 to 239.255.0.1:5568.
 std::vector<uint8_t> RawFrame(const std::vector<uint8_t>& payload = Payload()) {
   std::vector<uint8_t> frame(kIpv4UdpHeaderSize + payload.size());
-  size_t size = BuildIpv4Udp(0x0A000005, 0xEFFF0001, 40000, 5568, 7, payload.data(), payload.size(), frame.data(),
-                             frame.size());
+  size_t size =
+      BuildIpv4Udp(0x0A000005, 0xEFFF0001, 40000, 5568, 7, payload.data(), payload.size(), frame.data(), frame.size());
   EXPECT_EQ(size, frame.size());
   return frame;
 }

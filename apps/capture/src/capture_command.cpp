@@ -29,7 +29,8 @@ CLI::App* AddPlayCommand(CLI::App& app, PlayOptions* options) {
   CLI::App* command =
       app.add_subcommand("play", "play pcap/pcapng captures of sACN and Art-Net to interfaces or the network");
   command->add_option("FILE", options->files, "capture files, played one after the other")->required();
-  command->add_option("--out", options->outs, "SERIAL=sacn:U or SERIAL=artnet:NET:SUB:UNI: recorded universe -> output");
+  command->add_option("--out", options->outs,
+                      "SERIAL=sacn:U or SERIAL=artnet:NET:SUB:UNI: recorded universe -> output");
   command->add_option("--send", options->sends,
                       "UNIVERSE[=UNIVERSE]: re-send a recorded universe on the network as this node (as another "
                       "universe after =)");

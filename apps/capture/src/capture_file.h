@@ -15,7 +15,7 @@ typedef struct pcap_dumper pcap_dumper_t;
 namespace ombrix_capture {
 
 struct CapturedFrame {
-  int64_t timeNs = 0;  // the record's timestamp, nanoseconds since 1970
+  int64_t timeNs = 0;             // the record's timestamp, nanoseconds since 1970
   const uint8_t* data = nullptr;  // valid until the next call of Next
   size_t captured = 0;
   size_t original = 0;

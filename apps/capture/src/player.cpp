@@ -29,9 +29,9 @@ void PlayLog(const std::string& text) { LogAs("play", text); }
 using namespace ombrix_bridge;
 using ombrix::protocols::TimePoint;
 
-constexpr int64_t kTickNs = 20000000;     // time-outs, fades, status
-constexpr int64_t kLateNs = 2000000;      // a frame later than this counts as late
-constexpr int64_t kLookNs = 1000000000;   // absent interfaces
+constexpr int64_t kTickNs = 20000000;    // time-outs, fades, status
+constexpr int64_t kLateNs = 2000000;     // a frame later than this counts as late
+constexpr int64_t kLookNs = 1000000000;  // absent interfaces
 constexpr uint32_t kBlackoutHoldMs = 1000;
 constexpr int64_t kSettleNs = 100000000;
 
@@ -105,7 +105,8 @@ int RunPlay(const ombrix_tool::Api& api, const PlayOptions& options, const PlayH
     if (!ParseMapping(text, Direction::kOut, &mapping, &error)) return FailUsage(error);
     for (const Mapping& other : outs) {
       if (other.serial == mapping.serial) {
-        return FailUsage(ombrix_tool::SerialText(mapping.serial) + " is named by two --out; an interface has one output.");
+        return FailUsage(ombrix_tool::SerialText(mapping.serial) +
+                         " is named by two --out; an interface has one output.");
       }
     }
     outs.push_back(mapping);
@@ -165,8 +166,8 @@ int RunPlay(const ombrix_tool::Api& api, const PlayOptions& options, const PlayH
   if (sendsSacn) {
     sacnSocket = std::make_unique<UdpSocket>(io, [](const uint8_t*, size_t, const Endpoint&) {});
     if (!sacnSocket->Open(bind, 0, &error)) return Fail("sACN: " + error);
-    sacnSender = std::make_unique<SacnSender>(sacnSocket.get(), sacnTargets, !options.unicastOnly && bind.is_v4(),
-                                              5568, options.priority);
+    sacnSender = std::make_unique<SacnSender>(sacnSocket.get(), sacnTargets, !options.unicastOnly && bind.is_v4(), 5568,
+                                              options.priority);
     for (const Send& send : sends) {
       if (send.to.protocol == Protocol::kSacn) sacnSender->AddUniverse(send.to.number, PlayerSerial());
     }
@@ -196,7 +197,8 @@ int RunPlay(const ombrix_tool::Api& api, const PlayOptions& options, const PlayH
     // Our own sends, when a capture of them is played, are not taken.
     if (sacnSender) {
       for (const Send& send : sends) {
-        if (send.to.protocol == Protocol::kSacn) sacnIn->IgnoreSource(MakeCid(HostName(), PlayerSerial(), send.to.number));
+        if (send.to.protocol == Protocol::kSacn)
+          sacnIn->IgnoreSource(MakeCid(HostName(), PlayerSerial(), send.to.number));
       }
     }
   };

@@ -180,7 +180,7 @@ int RunRecord(const ombrix_tool::Api& api, const RecordOptions& options) {
     std::string why;
     if (!sacnSocket->Join(asio::ip::make_address_v4(group), &why) && joined.size() < 24) {
       RecordLog("sacn:" + std::to_string(universe) + ": could not join its multicast group (" + why +
-              "); unicast still arrives");
+                "); unicast still arrives");
     }
   };
   if (network) {
@@ -272,7 +272,8 @@ int RunRecord(const ombrix_tool::Api& api, const RecordOptions& options) {
   std::string sources = network ? "sACN on UDP port " + std::to_string(options.sacnPort) + " and Art-Net on " +
                                       std::to_string(options.artnetPort) + " (" + options.bind + ")"
                                 : std::string();
-  if (!inputs.empty()) sources += std::string(sources.empty() ? "" : " and ") + std::to_string(inputs.size()) + " interface input(s)";
+  if (!inputs.empty())
+    sources += std::string(sources.empty() ? "" : " and ") + std::to_string(inputs.size()) + " interface input(s)";
   RecordLog("recording " + sources + " to " + recording.path() + "; Ctrl-C or SIGTERM ends it");
 
   int64_t end = options.seconds < 0 ? INT64_MAX : monoStart + static_cast<int64_t>(options.seconds * 1e9);

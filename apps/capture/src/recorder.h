@@ -21,11 +21,11 @@ struct RecordOptions {
   std::string bind = "0.0.0.0";
   int sacnPort = 5568;
   int artnetPort = 6454;
-  int mode = 0;  // of interfaces recorded from
-  double seconds = -1;        // < 0: until Ctrl-C or SIGTERM
-  uint64_t maxBytes = 0;      // 0: no limit
-  bool rotate = false;        // at --max-bytes, go on in the next numbered file
-  double rotateSeconds = 0;   // > 0: a new numbered file after this long
+  int mode = 0;              // of interfaces recorded from
+  double seconds = -1;       // < 0: until Ctrl-C or SIGTERM
+  uint64_t maxBytes = 0;     // 0: no limit
+  bool rotate = false;       // at --max-bytes, go on in the next numbered file
+  double rotateSeconds = 0;  // > 0: a new numbered file after this long
   double statusSeconds = 10;
   bool unicastOnly = false;  // join no multicast group
 };

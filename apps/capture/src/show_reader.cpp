@@ -73,8 +73,9 @@ bool ShowReader::Check(std::string* error) {
   skips_ = SkipCounts();
   if (!any) {
     *error = (files_.size() == 1 ? files_[0] + " holds" : "None of the files holds") +
-             std::string(" no sACN or Art-Net datagram (UDP to port 5568 or 6454, or a port given with --sacn-port or "
-                         "--artnet-port).");
+             std::string(
+                 " no sACN or Art-Net datagram (UDP to port 5568 or 6454, or a port given with --sacn-port or "
+                 "--artnet-port).");
     return false;
   }
   return Rewind(error);

@@ -39,7 +39,8 @@ void WriteRaw(const std::string& path, const std::vector<TimedFrame>& frames) {
   CaptureWriter writer;
   std::string error;
   ASSERT_TRUE(writer.Open(path, &error)) << error;
-  for (const TimedFrame& frame : frames) ASSERT_TRUE(writer.Write(frame.timeNs, frame.bytes.data(), frame.bytes.size(), &error));
+  for (const TimedFrame& frame : frames)
+    ASSERT_TRUE(writer.Write(frame.timeNs, frame.bytes.data(), frame.bytes.size(), &error));
   ASSERT_TRUE(writer.Close(&error)) << error;
 }
 
@@ -121,8 +122,9 @@ TEST(ShowReaderTest, ACaptureWithoutSacnOrArtnetSaysSo) {
   ShowReader show({path}, ShowPorts());
   std::string error;
   EXPECT_FALSE(show.Check(&error));
-  EXPECT_EQ(error, path + " holds no sACN or Art-Net datagram (UDP to port 5568 or 6454, or a port given with "
-                          "--sacn-port or --artnet-port).");
+  EXPECT_EQ(error, path +
+                       " holds no sACN or Art-Net datagram (UDP to port 5568 or 6454, or a port given with "
+                       "--sacn-port or --artnet-port).");
   remove(path.c_str());
 }
 
@@ -153,7 +155,9 @@ TEST(ShowReaderTest, PcapngWithSll2AndVlanTaggedEthernet) {
       EXPECT_EQ(std::vector<uint8_t>(datagram.udp.payload, datagram.udp.payload + datagram.udp.size), payload);
     }
     EXPECT_EQ(show.Next(&datagram, &error), 0);
-    if (path == vlanPath) EXPECT_EQ(show.skips().Text(), "1 not-ipv4");
+    if (path == vlanPath) {
+      EXPECT_EQ(show.skips().Text(), "1 not-ipv4");
+    }
     remove(path.c_str());
   }
 }
@@ -162,8 +166,8 @@ TEST(ShowReaderTest, RotatedFilesContinueAndUnrelatedOnesFollow) {
   std::string first = ScratchPath("part-0001.pcap");
   std::string second = ScratchPath("part-0002.pcap");
   std::string unrelated = ScratchPath("earlier.pcap");
-  WriteRaw(first, SacnFrames(3, 10000000));                              // 0, 10, 20 ms
-  WriteRaw(second, SacnFrames(2, 10000000, kBase + 30000000));           // 30, 40 ms
+  WriteRaw(first, SacnFrames(3, 10000000));                               // 0, 10, 20 ms
+  WriteRaw(second, SacnFrames(2, 10000000, kBase + 30000000));            // 30, 40 ms
   WriteRaw(unrelated, SacnFrames(2, 10000000, kBase - 3600000000000LL));  // an hour before
   ShowReader show({first, second, unrelated}, ShowPorts());
   std::string error;

@@ -106,7 +106,7 @@ TEST(Wait, LongWaitsAreSlicedAndStopEarly) {
 TEST(Lateness, Quantiles) {
   LatenessHistogram histogram;
   for (int i = 0; i < 99; ++i) histogram.Add(100000);  // 0.1 ms
-  histogram.Add(5000000);                             // 5 ms
+  histogram.Add(5000000);                              // 5 ms
   EXPECT_NEAR(histogram.QuantileMs(0.5), 0.1, 0.011);
   EXPECT_NEAR(histogram.QuantileMs(0.99), 0.1, 0.011);
   EXPECT_NEAR(histogram.QuantileMs(1.0), 5.0, 0.011);
