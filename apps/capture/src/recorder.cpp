@@ -122,7 +122,7 @@ std::string NumberedFile(const std::string& file, int number) {
   return file.substr(0, dot) + suffix + file.substr(dot);
 }
 
-int RunRecord(const ombrix_tool::Api& api, const RecordOptions& options) {
+int RunRecord(const ombrix_tool::Api& api, const RecordOptions& options, const std::function<bool()>& stop) {
   using ombrix_tool::Fail;
   using ombrix_tool::FailUsage;
   std::string error;
@@ -288,7 +288,7 @@ int RunRecord(const ombrix_tool::Api& api, const RecordOptions& options) {
              static_cast<unsigned long long>(unwanted), static_cast<unsigned long long>(drops.Total()));
     RecordLog(line);
   };
-  while (!ombrix_tool::StopRequested() && !failed) {
+  while (!ombrix_tool::StopRequested() && !(stop && stop()) && !failed) {
     int64_t now = monotonic.NowNs();
     if (now >= end) break;
     io.run_for(std::chrono::milliseconds(inputs.empty() ? 20 : 2));

@@ -6,6 +6,7 @@
 #define OMBRIX_CAPTURE_RECORDER_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,9 @@ struct RecordOptions {
   bool unicastOnly = false;  // join no multicast group
 };
 
-int RunRecord(const ombrix_tool::Api& api, const RecordOptions& options);
+// stop (tests): asked between receives as well as the stop request of
+// Ctrl-C; true ends the recording as a stop would.
+int RunRecord(const ombrix_tool::Api& api, const RecordOptions& options, const std::function<bool()>& stop = nullptr);
 
 // The numbered file of a rotated recording: "show.pcap", 3 -> "show-0003.pcap".
 std::string NumberedFile(const std::string& file, int number);

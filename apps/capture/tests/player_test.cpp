@@ -30,9 +30,9 @@ Levels Look(int step) {
   return levels;
 }
 
-std::vector<uint8_t> Frame(const std::vector<uint8_t>& payload, uint32_t source = 0x0A000002) {
+std::vector<uint8_t> Frame(const std::vector<uint8_t>& payload, uint32_t source = 0x0A000002, uint16_t port = 5568) {
   std::vector<uint8_t> frame(proto::kIpv4UdpHeaderSize + payload.size());
-  proto::BuildIpv4Udp(source, 0xEFFF0001, 50000, 5568, 1, payload.data(), payload.size(), frame.data(), frame.size());
+  proto::BuildIpv4Udp(source, 0xEFFF0001, 50000, port, 1, payload.data(), payload.size(), frame.data(), frame.size());
   return frame;
 }
 
@@ -95,6 +95,39 @@ TEST_F(PlayerTest, PlaysAShowToAnInterfaceOnTime) {
   std::copy(last.begin() + 32, last.begin() + 64, block.begin());
   EXPECT_EQ(LastBlock(1, 1), block);
   EXPECT_EQ(LastMode(1), 0);  // back to mode 0 at the end
+  remove(path.c_str());
+}
+
+TEST_F(PlayerTest, PlaysArtnetThroughTheNodesMerge) {
+  std::string path = ScratchPath("artnet.pcap");
+  CaptureWriter writer;
+  std::string error;
+  ASSERT_TRUE(writer.Open(path, &error)) << error;
+  // Two senders merged highest-takes-precedence, and a poll from a
+  // controller that the player must not answer from the file.
+  for (int i = 0; i < 10; ++i) {
+    Levels low{}, high{};
+    low.fill(10);
+    high.fill(static_cast<uint8_t>(i));
+    high[0] = 200;
+    for (const auto& [levels, source] : {std::pair{low, 0x0A000002u}, std::pair{high, 0x0A000003u}}) {
+      std::vector<uint8_t> frame =
+          Frame(ombrix_bridge_test::MakeArtDmx(0x0012, levels, static_cast<uint8_t>(i + 1)), source, 6454);
+      ASSERT_TRUE(writer.Write(kBase + i * kInterval, frame.data(), frame.size(), &error));
+    }
+    std::vector<uint8_t> poll = Frame(ombrix_bridge_test::MakeArtPoll(), 0x0A000009, 6454);
+    ASSERT_TRUE(writer.Write(kBase + i * kInterval + 500, poll.data(), poll.size(), &error));
+  }
+  ASSERT_TRUE(writer.Close(&error));
+  PlayOptions options;
+  options.files = {path};
+  options.outs = {"SIM0000000000002=artnet:0:1:2"};
+  options.statusSeconds = 0;
+  ASSERT_EQ(RunPlay(SimApi(), options), 0);
+  std::array<uint8_t, 32> block = LastBlock(2, 0);
+  EXPECT_EQ(block[0], 200);
+  EXPECT_EQ(block[1], 10);  // the last high frame has 9 there: HTP keeps 10
+  EXPECT_EQ(LastBlock(2, 15)[31], 10);
   remove(path.c_str());
 }
 
