@@ -131,6 +131,19 @@ TEST_F(PlayerTest, PlaysArtnetThroughTheNodesMerge) {
   remove(path.c_str());
 }
 
+TEST_F(PlayerTest, BlackoutAtTheEnd) {
+  std::string path = ScratchPath("blackout.pcap");
+  WriteShow(path, 5);
+  PlayOptions options;
+  options.files = {path};
+  options.outs = {"SIM0000000000001=sacn:1"};
+  options.blackout = true;
+  options.statusSeconds = 0;
+  ASSERT_EQ(RunPlay(SimApi(), options), 0);
+  for (int block = 0; block < 16; ++block) EXPECT_EQ(LastBlock(1, block), (std::array<uint8_t, 32>{})) << block;
+  remove(path.c_str());
+}
+
 TEST_F(PlayerTest, LoopsAtTheSameTimesEveryLoop) {
   std::string path = ScratchPath("loop.pcap");
   WriteShow(path, 10);

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <unistd.h>
+
 #include <cstdio>
+#include <fstream>
 #include <thread>
 
 #include "bridge_fixture.h"
@@ -94,6 +97,44 @@ TEST_F(RecorderTest, NamedUniversesOnlyAsTheyArrive) {
     last = packet.levels[0];
   }
   remove(path.c_str());
+}
+
+TEST_F(RecorderTest, RotatesToNumberedFilesThatEachStayWithinTheLimit) {
+  std::string path = ScratchPath("rotated.pcap");
+  RecordOptions options;
+  options.file = path;
+  options.bind = "127.0.0.1";
+  options.sacnPort = ombrix_bridge_test::FreeUdpPort();
+  options.artnetPort = ombrix_bridge_test::FreeUdpPort();
+  options.unicastOnly = true;
+  options.maxBytes = 4096;  // five sACN packets of 512 slots per file
+  options.rotate = true;
+  options.statusSeconds = 0;
+  ombrix_bridge_test::Peer console;
+  std::atomic<bool> done{false};
+  std::thread sender([&] {
+    Levels levels{};
+    for (int i = 0; i < 200 && !done.load(); ++i) {
+      console.SendTo(options.sacnPort, ombrix_bridge_test::MakeSacnData(1, levels, static_cast<uint8_t>(i)));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  // Until the third file has begun: the recorder has rotated twice.
+  std::string third = NumberedFile(path, 3);
+  int code = RunRecord(SimApi(), options, [&] { return access(third.c_str(), F_OK) == 0; });
+  done.store(true);
+  sender.join();
+  ASSERT_EQ(code, 0);
+  EXPECT_NE(access(path.c_str(), F_OK), 0) << "with rotation every file is numbered";
+  for (int number = 1; number <= 3; ++number) {
+    std::string file = NumberedFile(path, number);
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
+    EXPECT_LE(static_cast<uint64_t>(in.tellg()), options.maxBytes) << file;
+    if (number < 3) {
+      EXPECT_EQ(ReadRecording(file).size(), 5u) << file;
+    }
+    remove(file.c_str());
+  }
 }
 
 TEST_F(RecorderTest, InterfaceInputAsSacnOfTheNodesOwnCid) {
