@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Fuzz tier: builds the libFuzzer harnesses of the network protocol core
+# and of the capture files `ombrix play` reads
 # with clang (AddressSanitizer and UBSan on) into build/fuzz and runs each for
 # a bounded time, starting from a few packets written here. Any crash,
 # sanitizer report or broken invariant fails the tier; the input that caused
@@ -8,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-ensure_packages clang libclang-rt-14-dev cmake ninja-build
+ensure_packages clang libclang-rt-14-dev cmake ninja-build libpcap-dev
 
 seconds="${OMBRIX_FUZZ_SECONDS:-30}"
 build=build/fuzz
@@ -29,7 +30,8 @@ zeros() { printf '00%.0s' $(seq 1 "$1"); }
 
 sacn_root="0010 0000 4153432d45312e3137000000"
 cid="0102030405060708090a0b0c0d0e0f10"
-mkdir -p "$build/corpus/sacn_parse_fuzz" "$build/corpus/artnet_parse_fuzz" \
+mkdir -p "$build/corpus/capture_frame_fuzz" "$build/corpus/capture_file_fuzz" \
+  "$build/corpus/sacn_parse_fuzz" "$build/corpus/artnet_parse_fuzz" \
   "$build/corpus/tracker_fuzz" "$build/artifacts"
 # Data for universe 1 with three slots, a sync packet, a discovery page.
 seed "$build/corpus/sacn_parse_fuzz/data" "$sacn_root 7071 00000004 $cid 705b 00000002" \
@@ -47,7 +49,22 @@ seed "$build/corpus/artnet_parse_fuzz/reply" "$artnet_id 0021 0a000005 3619 $(ze
 seed "$build/corpus/tracker_fuzz/script" "00 00 00 01 64 0004 05 00 01 00 01 64 0004 09" \
   "01 00 05 02 40 03 04 00 01 0002 03 05 00 04 00 02 0002 07 02 ff 03"
 
-for harness in sacn_parse_fuzz artnet_parse_fuzz tracker_fuzz; do
+# Captured frames (the first byte picks the link type: 01 Ethernet, 04 raw
+# IP, 08 Linux SLL2) and capture files: a pcap (raw IP) and a pcapng
+# (Ethernet, VLAN tag) of one datagram each.
+ipv4_udp="45000020 00014000 40110000 0a000002 efff0001 c35015c0 000c0000 41534345"
+ether="111111111111 222222222222"
+seed "$build/corpus/capture_frame_fuzz/ethernet" "01 $ether 0800 $ipv4_udp"
+seed "$build/corpus/capture_frame_fuzz/vlan" "01 $ether 8100 002a 0800 $ipv4_udp"
+seed "$build/corpus/capture_frame_fuzz/raw" "04 $ipv4_udp"
+seed "$build/corpus/capture_frame_fuzz/sll2" "08 0800 0000 00000001 0001 00 06 010203040506 0000 $ipv4_udp"
+seed "$build/corpus/capture_file_fuzz/pcap" "d4c3b2a1 0200 0400 00000000 00000000 ffff0000 65000000" \
+  "00000000 00000000 20000000 20000000 $ipv4_udp"
+seed "$build/corpus/capture_file_fuzz/pcapng" "0a0d0d0a 1c000000 4d3c2b1a 0100 0000 ffffffffffffffff 1c000000" \
+  "01000000 14000000 0100 0000 ffff0000 14000000" \
+  "06000000 54000000 00000000 00000000 00000000 32000000 32000000 $ether 8100 002a 0800 $ipv4_udp 0000 54000000"
+
+for harness in sacn_parse_fuzz artnet_parse_fuzz tracker_fuzz capture_frame_fuzz capture_file_fuzz; do
   step "fuzz: $harness for ${seconds} s"
   if ! "$build/$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$build/artifacts/$harness-" \

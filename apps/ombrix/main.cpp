@@ -6,6 +6,9 @@
 
 #include "bridge_command.h"
 #include "commands.h"
+#ifdef OMBRIX_TOOL_CAPTURE
+#include "capture_command.h"
+#endif
 
 using namespace ombrix_tool;
 
@@ -77,6 +80,12 @@ int main(int argc, char** argv) {
 
   ombrix_bridge::BridgeOptions bridge;
   CLI::App* bridgeCommand = ombrix_bridge::AddBridgeCommand(app, &bridge);
+#ifdef OMBRIX_TOOL_CAPTURE
+  ombrix_capture::RecordOptions record;
+  CLI::App* recordCommand = ombrix_capture::AddRecordCommand(app, &record);
+  ombrix_capture::PlayOptions play;
+  CLI::App* playCommand = ombrix_capture::AddPlayCommand(app, &play);
+#endif
 
   try {
     app.parse(argc, argv);
@@ -110,5 +119,9 @@ int main(int argc, char** argv) {
   if (command == configCommand) return RunConfig(api, config);
   if (command == demoCommand) return RunDemo(api, demo);
   if (command == bridgeCommand) return ombrix_bridge::RunBridge(api, bridge);
+#ifdef OMBRIX_TOOL_CAPTURE
+  if (command == recordCommand) return ombrix_capture::RunRecord(api, record);
+  if (command == playCommand) return ombrix_capture::RunPlay(api, play);
+#endif
   return RunList(api);
 }
