@@ -53,7 +53,10 @@ struct InterfaceMode {
 struct BridgeConfig {
   std::vector<Mapping> mappings;
   std::vector<InterfaceMode> modes;
-  std::string bind = "0.0.0.0";  // the address (and so the network interface) to listen and join on
+  // An address or an interface name: where multicast is joined and sent.
+  // Empty: the interface of the default route (network_choice.h);
+  // "0.0.0.0": every address, multicast wherever the routing table says.
+  std::string bind;
   // The mode set on interfaces with an output mapping. Interfaces that only
   // give input stay in mode 0, so that the bridge never makes an interface
   // transmit on a line a console is driving; a file may set their mode.

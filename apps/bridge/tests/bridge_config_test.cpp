@@ -61,7 +61,7 @@ TEST(BridgeConfigTest, ChecksAcrossValues) {
   for (auto change : std::vector<void (*)(BridgeConfig&)>{
            [](BridgeConfig& c) { c.priority = 201; }, [](BridgeConfig& c) { c.mode = 256; },
            [](BridgeConfig& c) { c.sacnPort = 0; }, [](BridgeConfig& c) { c.artnetPort = c.sacnPort; },
-           [](BridgeConfig& c) { c.bind = "localhost"; }, [](BridgeConfig& c) { c.sacnTargets = {"1.2.3.4:70000"}; },
+           [](BridgeConfig& c) { c.bind = "eth0/24"; }, [](BridgeConfig& c) { c.sacnTargets = {"1.2.3.4:70000"}; },
            [](BridgeConfig& c) { c.allow = {"10.0.0.0/33"}; },
            [](BridgeConfig& c) { c.loss = LossPolicy::kFade, c.fadeSeconds = 0; }}) {
     BridgeConfig changed = config;
