@@ -49,6 +49,8 @@ CLI::App* AddBridgeCommand(CLI::App& app, BridgeOptions* options) {
           "with --loss fade: from the last look to zero (default 3)");
   Setting(command, options, "--http", &BridgeConfig::http,
           "serve the read-only status page on [ADDRESS:]PORT (a bare port: 127.0.0.1)");
+  Setting(command, options, "--http-host", &BridgeConfig::httpHosts,
+          "a name the status page may be reached by besides localhost and the node's addresses (repeatable)");
   command->add_flag("--unicast-only", options->unicastOnly,
                     "join no multicast group and send no multicast (targets and pollers only)");
   return command;

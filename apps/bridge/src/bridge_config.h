@@ -70,6 +70,9 @@ struct BridgeConfig {
   LossPolicy loss = LossPolicy::kHold;
   double fadeSeconds = 3.0;  // with kFade: from the last look to zero in this long
   std::string http;          // [ADDRESS:]PORT of the status page; empty: no page
+  // Names the page may be reached by besides localhost and the node's
+  // addresses (a DNS name of the machine, for example).
+  std::vector<std::string> httpHosts;
 };
 
 // The mode the bridge sets on this interface.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bridge_fixture.h"
+#include "artnet_node.h"
 #include "input_stream.h"
 #include "protocols/sacn_packet.h"
 
@@ -12,6 +13,7 @@ namespace ombrix_bridge_test {
 namespace {
 
 using namespace ombrix::protocols;
+using ombrix::protocols::TimePoint;
 using ombrix_bridge::Direction;
 
 Levels Full(uint8_t level) {
@@ -131,6 +133,39 @@ TEST_F(BridgeTest, DiscoveryAnnouncesOnlyStreamsThatAreLive) {
     tenSeen = listed == std::vector<uint16_t>{10};
   }
   EXPECT_TRUE(tenSeen);
+}
+
+// 200 forged pollers: the node keeps 64, the oldest going first, and says
+// so in one log line a minute rather than one per address.
+TEST(ArtnetPollers, AtMost64KeptOldestDroppedOneLogLineAMinute) {
+  asio::io_context io;
+  ombrix_bridge::UdpSocket socket(io, [](const uint8_t*, size_t, const ombrix_bridge::Endpoint&) {});
+  std::string error;
+  ASSERT_TRUE(socket.Open(asio::ip::make_address("127.0.0.1"), 0, &error)) << error;
+  ombrix_bridge::AllowList allow;
+  ASSERT_TRUE(allow.Parse({}, &error));
+  std::vector<std::string> lines;
+  // Replies go to the pollers' port on forged loopback addresses: a port
+  // nobody listens on.
+  ombrix_bridge::ArtnetNode node(&socket, &allow, {}, FreeUdpPort(), asio::ip::make_address("127.0.0.1"),
+                                 [&lines](const std::string& line) { lines.push_back(line); });
+  std::vector<uint8_t> poll = MakeArtPoll();
+  auto from = [](int n) { return ombrix_bridge::Endpoint(asio::ip::make_address_v4(0x7F010000u + n), 6454); };
+  TimePoint start(std::chrono::hours(1));
+  for (int n = 0; n < 200; ++n)
+    node.OnDatagram(poll.data(), poll.size(), from(n), start + std::chrono::milliseconds(n));
+  EXPECT_EQ(node.controllers(), ombrix_bridge::kPollerLimit);
+  size_t logged = 0;
+  for (const std::string& line : lines) logged += line.find("new controller") != std::string::npos;
+  EXPECT_EQ(logged, 1u);
+  // A minute on, the first poller is new again (it was the one dropped),
+  // and the line counts it with the 199 since the first line.
+  lines.clear();
+  node.OnDatagram(poll.data(), poll.size(), from(0), start + std::chrono::seconds(61));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("200 new controller(s) polled (latest 127.1.0.0)"), std::string::npos) << lines[0];
+  EXPECT_EQ(node.controllers(), ombrix_bridge::kPollerLimit);
+  socket.Close();
 }
 
 TEST(InputCadence, ThreeRepeatsAtDmxRateThenKeepAlivesInsideTheWindow) {
