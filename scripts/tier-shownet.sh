@@ -168,7 +168,19 @@ desk_js discovery "${inputs[@]}"
 step "show network: Force_Synchronization 0 and 1 with the sync group joined beyond 32 groups"
 desk_js sync 0 101
 sleep 3  # the first run's source times out on the node before the second starts
-desk_js sync 1 101
+# The sync group is joined while a source syncs on it and left once none
+# does (/proc/net/igmp lists groups in hex, low byte first: 239.255.27.88).
+node_groups() { ip netns exec "$node_a" cat /proc/net/igmp; }
+desk_js sync 1 101 &
+sync_pid=$!
+joined=no
+for _ in $(seq 100); do node_groups | grep -q 581BFFEF && { joined=yes; break; }; sleep 0.1; done
+wait "$sync_pid" || exit 1
+[ "$joined" = yes ] || { echo "node A never joined the sync group 7000" >&2; exit 1; }
+left=no
+for _ in $(seq 150); do node_groups | grep -q 581BFFEF || { left=yes; break; }; sleep 0.1; done
+[ "$left" = yes ] || { echo "node A did not leave the sync group 7000 once no source used it" >&2; exit 1; }
+echo "sync group 7000 joined while used and left after"
 
 step "show network: Art-Net: odd-length ArtDmx and two Physical ports of one controller"
 stop_nodes
@@ -182,6 +194,26 @@ start_node "$node_a" "$scratch/node-a-artnet.log" \
 desk_js artnet 198.18.0.2 101 102 "$mac_a"
 kill -INT "$artnet_capture"
 wait "$artnet_capture" 2>/dev/null || true
+stop_nodes
+
+step "show network: a join the kernel refuses is reported once in the log and on the page"
+# Node B's namespace allows no group at all now: every join fails.
+ip netns exec "$node_b" sysctl -q -w net.ipv4.igmp_max_memberships=0
+start_node "$node_b" "$scratch/node-b-refused.log" --bind eth0 --out "$(serial 1)=sacn:1" --out "$(serial 2)=sacn:2"
+[ "$(grep -c 'sacn:1: multicast group not joined' "$scratch/node-b-refused.log")" -eq 1 ] ||
+  { cat "$scratch/node-b-refused.log" >&2; echo "the refused join was not logged once" >&2; exit 1; }
+ip netns exec "$node_b" node -e '
+  const get = () => require("http").get("http://127.0.0.1:8080/api/status", (response) => {
+    let body = "";
+    response.on("data", (chunk) => (body += chunk));
+    response.on("end", () => {
+      if (response.statusCode !== 200) return setTimeout(get, 200);
+      const universe = JSON.parse(body).universes.find((u) => u.universe === "sacn:1");
+      if (!universe || !universe.join_error) { console.error("FAILED: the page does not show the refused join"); process.exit(1); }
+      console.log(`the page shows sacn:1: ${universe.join_error}`);
+    });
+  }).on("error", () => setTimeout(get, 200));
+  get();'
 stop_nodes
 
 step "show network: tshark dissects every packet on node A's veth"
