@@ -134,7 +134,7 @@ step "show network: 30 s of 32 universes in and 128 back out at 44 packets/s, ts
 # (ip netns exec runs it in its own process, so $! is tshark's pid.)
 ip netns exec "$desk" tshark -i port2 -a duration:6 -w "$scratch/load.pcapng" -q 2>"$scratch/tshark-load.log" &
 pids+=($!)
-for _ in $(seq 100); do grep -q "Capturing on" "$scratch/tshark-load.log" && break; sleep 0.1; done
+for _ in $(seq 100); do grep -q "Capturing on" "$scratch/tshark-load.log" 2>/dev/null && break; sleep 0.1; done
 # Where a packet was lost, the kernel's UDP counters of each namespace say
 # which socket dropped it.
 udp_counters() {
@@ -188,7 +188,7 @@ WANT_CONNECTED=2
 ip netns exec "$desk" tshark -i port2 -a duration:120 -w "$scratch/artnet.pcapng" -q 2>"$scratch/tshark-artnet.log" &
 artnet_capture=$!
 pids+=($artnet_capture)
-for _ in $(seq 100); do grep -q "Capturing on" "$scratch/tshark-artnet.log" && break; sleep 0.1; done
+for _ in $(seq 100); do grep -q "Capturing on" "$scratch/tshark-artnet.log" 2>/dev/null && break; sleep 0.1; done
 start_node "$node_a" "$scratch/node-a-artnet.log" \
   --out "$(serial 1)=artnet:0:0:1" --in "$(serial 1)=sacn:101" --out "$(serial 2)=artnet:0:0:2" --in "$(serial 2)=sacn:102"
 desk_js artnet 198.18.0.2 101 102 "$mac_a"
