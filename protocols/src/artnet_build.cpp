@@ -22,7 +22,7 @@ void PutHeader(uint8_t* out, size_t size, ArtOpCode opCode, bool withVersion) {
 }  // namespace
 
 size_t BuildArtDmx(const ArtDmx& packet, uint8_t* out, size_t capacity) {
-  if (packet.length == 0 || packet.length > kArtnetMaxDmxLength || packet.length % 2 != 0) return 0;
+  if (packet.length == 0 || packet.length > kArtnetMaxDmxLength) return 0;
   if (!packet.data || packet.portAddress > kArtnetMaxPortAddress) return 0;
   size_t size = kDmxData + packet.length;
   if (!out || capacity < size) return 0;
@@ -93,6 +93,9 @@ namespace {
 ArtPollReplyPort DescribePort(const ArtnetNodePort& port) {
   ArtPollReplyPort described;
   described.portType = static_cast<uint8_t>((port.output ? kArtPortOutput : 0) | (port.input ? kArtPortInput : 0));
+  // This node speaks no RDM, and an interface's line is refreshed
+  // continuously whatever the network sends.
+  described.goodOutputB = kArtGoodOutputBRdmDisabled | kArtGoodOutputBContinuous;
   if (port.input) {
     described.swIn = ArtnetUniverse(port.portAddress);
     if (port.inputGood) described.goodInput = kArtGoodInputDataReceived;

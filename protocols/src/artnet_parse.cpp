@@ -13,12 +13,13 @@ using bytes::Big16;
 
 ArtnetPacket ParseDmx(const uint8_t* data, size_t size) {
   if (size < kArtDmxHeaderSize) return DropKind::kTruncated;
-  if (size > kArtDmxMaxSize) return DropKind::kOversized;
   uint16_t length = Big16(data + kDmxLength);
   if (length == 0 || length > kArtnetMaxDmxLength) return DropKind::kDmxLengthOutOfRange;
-  if (length % 2 != 0) return DropKind::kOddDmxLength;
+  // Art-Net 4 says the length should be even; controllers that send odd
+  // counts exist and a node takes what they give. Bytes after the data
+  // (padding some controllers add) are ignored; a length the datagram does
+  // not hold is a cut packet.
   if (size < kDmxData + length) return DropKind::kTruncated;
-  if (size > kDmxData + length) return DropKind::kBadLengthField;
   ArtDmx packet;
   packet.sequence = data[kDmxSequence];
   packet.physical = data[kDmxPhysical];

@@ -7,6 +7,18 @@
 
 namespace ombrix::protocols {
 
+namespace {
+
+// The same window as sACN's: a packet at most 19 behind the last accepted
+// one is stale; further behind, the sender has restarted its count.
+bool OutOfSequence(uint8_t last, uint8_t received) {
+  if (last == 0 || received == 0) return false;
+  int8_t difference = static_cast<int8_t>(static_cast<uint8_t>(received - last));
+  return difference <= 0 && difference > -20;
+}
+
+}  // namespace
+
 ArtnetPort::ArtnetPort(uint16_t portAddress) : portAddress_(portAddress) {}
 
 bool ArtnetPort::Synchronous(std::string_view sender, TimePoint now) const {
@@ -20,13 +32,14 @@ std::optional<DropKind> ArtnetPort::OnDmx(const ArtDmx& packet, std::string_view
   if (packet.portAddress != portAddress_) return DropKind::kNotConfigured;
   Source* source = nullptr;
   for (Source& candidate : sources_) {
-    if (candidate.info.address == address) source = &candidate;
+    if (candidate.info.address == address && candidate.info.physical == packet.physical) source = &candidate;
   }
   if (!source) {
     if (sources_.size() >= kArtnetMergeSources) return DropKind::kSourceLimit;
     sources_.emplace_back();
     source = &sources_.back();
     source->info.address = std::string(address);
+    source->info.physical = packet.physical;
     source->info.firstSeen = now;
     events_.Add({SourceEvent::Kind::kJoined, std::string(), source->info.address, now});
     // The second source starts a merge, in which ArtSync no longer holds
@@ -35,6 +48,11 @@ std::optional<DropKind> ArtnetPort::OnDmx(const ArtDmx& packet, std::string_view
       for (Source& other : sources_) ApplyHeld(other);
     }
   }
+  if (OutOfSequence(source->lastSequence, packet.sequence)) {
+    ++source->info.sequenceErrors;
+    return DropKind::kOutOfSequence;
+  }
+  if (packet.sequence != 0) source->lastSequence = packet.sequence;
   source->info.lastSeen = now;
   ++source->info.packets;
   uint16_t length = packet.length > kSlotCount ? static_cast<uint16_t>(kSlotCount) : packet.length;

@@ -115,8 +115,13 @@ std::optional<DropKind> SacnUniverse::TakeLevels(Source& source, const SacnData&
   source.heldCount = packet.slotCount;
   source.holding = true;
   source.info.held = true;
-  // Sync packets have stopped: without force sync the data goes out now.
-  if (source.syncState == SyncState::kFallback && !source.forceSync) ApplyHeld(source);
+  // Sync packets never came: the source was never synchronised, so its data
+  // goes out as it arrives. Sync packets stopped after they had come: only
+  // force sync lets new data out; without it the look stays until sync
+  // resumes.
+  if (source.syncState == SyncState::kFallback || (source.syncState == SyncState::kLost && source.forceSync)) {
+    ApplyHeld(source);
+  }
   return std::nullopt;
 }
 
@@ -142,9 +147,10 @@ void SacnUniverse::OnSync(const SacnSync& packet, TimePoint now) {
 void SacnUniverse::UpdateSyncTimeouts(Source& source, TimePoint now) {
   if (source.syncState != SyncState::kAwaiting && source.syncState != SyncState::kLocked) return;
   if (now - source.syncSince < kSacnSourceTimeout) return;
-  source.syncState = SyncState::kFallback;
+  bool wasLocked = source.syncState == SyncState::kLocked;
+  source.syncState = wasLocked ? SyncState::kLost : SyncState::kFallback;
   events_.Add({SourceEvent::Kind::kSyncLost, source.info.name, source.info.address, now});
-  if (!source.forceSync) ApplyHeld(source);
+  if (!wasLocked || source.forceSync) ApplyHeld(source);
 }
 
 void SacnUniverse::Expire(TimePoint now) {

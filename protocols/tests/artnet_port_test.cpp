@@ -64,6 +64,39 @@ TEST(ArtnetMerge, TwoSourcesHighestTakesPrecedenceAThirdIgnored) {
   EXPECT_EQ(port.OnDmx(elsewhere.packet, "10.0.0.2", At(10002)), DropKind::kNotConfigured);
 }
 
+TEST(ArtnetSources, KeyedByAddressAndPhysicalWithSequenceChecked) {
+  ArtnetPort port(0x0123);
+  // Two ports of one controller on one port-address merge as two sources.
+  Dmx first({100, 5}), second({20, 200});
+  second.packet.physical = 1;
+  port.OnDmx(first.packet, "10.0.0.1", At(0));
+  port.OnDmx(second.packet, "10.0.0.1", At(1));
+  ASSERT_EQ(port.SourceCount(), 2u);
+  EXPECT_TRUE(port.merging());
+  Merged merged = MergeOf(port);
+  EXPECT_EQ(merged.levels[0], 100);
+  EXPECT_EQ(merged.levels[1], 200);
+
+  // Sequence per source: a stale or repeated number is dropped, a far jump
+  // back is a restart, 0 is never checked, and another Physical's numbers
+  // are its own.
+  first.packet.sequence = 50;
+  EXPECT_EQ(port.OnDmx(first.packet, "10.0.0.1", At(2)), std::nullopt);
+  EXPECT_EQ(port.OnDmx(first.packet, "10.0.0.1", At(3)), DropKind::kOutOfSequence);
+  first.packet.sequence = 40;
+  EXPECT_EQ(port.OnDmx(first.packet, "10.0.0.1", At(4)), DropKind::kOutOfSequence);
+  second.packet.sequence = 40;
+  EXPECT_EQ(port.OnDmx(second.packet, "10.0.0.1", At(5)), std::nullopt);
+  first.packet.sequence = 0;
+  EXPECT_EQ(port.OnDmx(first.packet, "10.0.0.1", At(6)), std::nullopt);
+  EXPECT_EQ(port.OnDmx(first.packet, "10.0.0.1", At(7)), std::nullopt);
+  first.packet.sequence = 255;
+  EXPECT_EQ(port.OnDmx(first.packet, "10.0.0.1", At(8)), std::nullopt) << "more than 19 behind: a restart";
+  first.packet.sequence = 1;
+  EXPECT_EQ(port.OnDmx(first.packet, "10.0.0.1", At(9)), std::nullopt) << "255 wraps to 1";
+  EXPECT_EQ(port.Sources()[0].sequenceErrors, 2u);
+}
+
 TEST(ArtnetSync, DataHeldBetweenArtSyncsFromItsSender) {
   ArtnetPort port(0x0123);
   Dmx one({10, 10}), two({20, 20}), three({30, 30});

@@ -287,41 +287,58 @@ TEST(SacnSync, DataHeldUntilItsSourceSyncsItsAddress) {
   EXPECT_EQ(MergeOf(universe).levels[0], 50);
 }
 
-TEST(SacnSync, LostSyncFallsBackToImmediateOutputUnlessForced) {
+// Force_Synchronization as E1.31-2018 has it: 0, a synchronised receiver
+// does not update until sync resumes; 1, it need not wait.
+TEST(SacnSync, LostSyncHoldsWithoutForceAndFollowsDataWithIt) {
+  for (bool force : {false, true}) {
+    SCOPED_TRACE(force ? "force sync 1" : "force sync 0");
+    SacnUniverse universe(1);
+    Sender desk(1);
+    desk.syncAddress = 7;
+    desk.forceSync = force;
+    universe.OnData(desk.Packet({10}), "a", At(0));
+    universe.OnSync(desk.Sync(), At(5));
+    EXPECT_EQ(MergeOf(universe).levels[0], 10);
+    universe.OnData(desk.Packet({20}), "a", At(2000));
+    universe.Expire(At(2504));
+    EXPECT_EQ(MergeOf(universe).levels[0], 10) << "still synchronised";
+    universe.Expire(At(2505));  // 2.5 s after the last sync packet
+    std::vector<SourceEvent> events = universe.TakeEvents();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().kind, SourceEvent::Kind::kSyncLost);
+    EXPECT_EQ(MergeOf(universe).levels[0], force ? 20 : 10);
+    universe.OnData(desk.Packet({30}), "a", At(2600));
+    universe.Expire(At(2600));
+    EXPECT_EQ(MergeOf(universe).levels[0], force ? 30 : 10);
+    // Sync resumes: the newest data goes out with it, and is held again after.
+    universe.OnSync(desk.Sync(), At(2700));
+    EXPECT_EQ(MergeOf(universe).levels[0], 30);
+    universe.OnData(desk.Packet({40}), "a", At(2710));
+    EXPECT_EQ(MergeOf(universe).levels[0], 30);
+    universe.OnSync(desk.Sync(), At(2720));
+    EXPECT_EQ(MergeOf(universe).levels[0], 40);
+  }
+}
+
+TEST(SacnSync, ANewSyncAddressWaitsForItsOwnSyncPackets) {
   SacnUniverse universe(1);
   Sender desk(1);
   desk.syncAddress = 7;
   universe.OnData(desk.Packet({10}), "a", At(0));
   universe.OnSync(desk.Sync(), At(5));
-  universe.OnData(desk.Packet({20}), "a", At(2000));
-  universe.Expire(At(2504));
-  EXPECT_EQ(MergeOf(universe).levels[0], 10);
-  universe.OnData(desk.Packet({30}), "a", At(2505));
-  universe.Expire(At(2505));  // 2.5 s after the last sync
-  EXPECT_EQ(MergeOf(universe).levels[0], 30);
-  std::vector<SourceEvent> events = universe.TakeEvents();
-  EXPECT_EQ(events.back().kind, SourceEvent::Kind::kSyncLost);
-  universe.OnData(desk.Packet({40}), "a", At(2600));
-  EXPECT_EQ(MergeOf(universe).levels[0], 40) << "unsynchronised while sync is missing";
-  // Sync resumes: data is held again.
-  universe.OnSync(desk.Sync(), At(2700));
-  universe.OnData(desk.Packet({50}), "a", At(2710));
-  EXPECT_EQ(MergeOf(universe).levels[0], 40);
-  universe.OnSync(desk.Sync(), At(2720));
-  EXPECT_EQ(MergeOf(universe).levels[0], 50);
-
-  // Force sync: the held look stays until sync packets come back.
-  SacnUniverse forced(1);
-  Sender strict(2);
-  strict.syncAddress = 9;
-  strict.forceSync = true;
-  for (int t = 0; t <= 5000; t += 500) {
-    forced.OnData(strict.Packet({static_cast<uint8_t>(t / 500 + 1)}), "b", At(t));
-    forced.Expire(At(t));
-  }
-  EXPECT_EQ(MergeOf(forced).driving, 0u);
-  forced.OnSync(strict.Sync(), At(5100));
-  EXPECT_EQ(MergeOf(forced).levels[0], 11);
+  desk.syncAddress = 8;
+  universe.OnData(desk.Packet({20}), "a", At(100));
+  EXPECT_EQ(universe.Sources()[0].syncAddress, 8);
+  SacnSync stale{desk.cid, desk.sequence++, 7};
+  universe.OnSync(stale, At(110));
+  EXPECT_EQ(MergeOf(universe).levels[0], 10) << "the old address no longer releases";
+  universe.OnSync(desk.Sync(), At(120));
+  EXPECT_EQ(MergeOf(universe).levels[0], 20);
+  // Locked on the new address: its loss holds (force sync 0).
+  universe.OnData(desk.Packet({30}), "a", At(200));
+  universe.Expire(At(2650));
+  EXPECT_EQ(universe.TakeEvents().back().kind, SourceEvent::Kind::kSyncLost);
+  EXPECT_EQ(MergeOf(universe).levels[0], 20);
 }
 
 TEST(SacnSync, NeverSyncedDataIsReleasedAfterTheTimeout) {

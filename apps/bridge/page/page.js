@@ -90,7 +90,8 @@ class UniverseView {
     const sources = universe.sources || [];
     this.facts.textContent = `${rate(universe.packets_per_second)} packets/s · ` +
       `${sources.filter((s) => !s.gone).length} source(s) · to ${(universe.interfaces || []).join(', ')}`;
-    this.fading.textContent = universe.fading ? 'every source gone: fading' : '';
+    this.fading.textContent = (universe.fading ? 'every source gone: fading' : '') +
+      (universe.join_error ? ` ${universe.join_error}` : '');
     const drops = dropText(universe.drops);
     this.dropped.textContent = drops ? `dropped: ${drops}` : '';
     const hues = sources.map(sourceHue);

@@ -36,6 +36,9 @@ void ArtnetNode::AddOutput(OutputUniverse* output) {
 void ArtnetNode::AddInput(uint16_t portAddress, InterfacePort* port) {
   inputs_[portAddress] = port;
   sequences_[portAddress] = 1;
+  // Each input has a Physical number of its own, so that receivers that
+  // key sources by address and Physical keep them apart.
+  physical_[portAddress] = static_cast<uint8_t>(physical_.size());
 }
 
 void ArtnetNode::OnDatagram(const uint8_t* data, size_t size, const Endpoint& sender, TimePoint now) {
@@ -49,11 +52,7 @@ void ArtnetNode::OnDatagram(const uint8_t* data, size_t size, const Endpoint& se
   } else if (const ArtDmx* dmx = std::get_if<ArtDmx>(&packet)) {
     OnDmx(*dmx, sender.address().to_string(), now);
   } else if (const ArtPoll* poll = std::get_if<ArtPoll>(&packet)) {
-    if (pollers_.emplace(sender.address(), now).second) {
-      log_("artnet: controller " + sender.address().to_string() + " polled; input goes to it too");
-    }
-    pollers_[sender.address()] = now;
-    Reply(*poll, sender);
+    OnPoll(*poll, sender, now);
   } else if (std::holds_alternative<ArtSync>(packet)) {
     for (auto& entry : outputs_) {
       entry.second->sources.OnSync(sender.address().to_string(), now);
@@ -61,6 +60,34 @@ void ArtnetNode::OnDatagram(const uint8_t* data, size_t size, const Endpoint& se
     }
   }
   // Replies of other nodes (and our own, looped back) need nothing.
+}
+
+void ArtnetNode::OnPoll(const ArtPoll& poll, const Endpoint& sender, TimePoint now) {
+  auto found = pollers_.find(sender.address());
+  if (found == pollers_.end()) {
+    if (pollers_.size() >= kPollerLimit) {
+      auto oldest = pollers_.begin();
+      for (auto it = pollers_.begin(); it != pollers_.end(); ++it) {
+        if (it->second.polled < oldest->second.polled) oldest = it;
+      }
+      pollers_.erase(oldest);
+    }
+    found = pollers_.emplace(sender.address(), Poller{}).first;
+    // One line a minute at most, however many addresses poll.
+    ++newPollers_;
+    if (now - newPollerLogged_ >= kNewPollerLogInterval || newPollerLogged_ == TimePoint{}) {
+      log_("artnet: " + std::to_string(newPollers_) + " new controller(s) polled (latest " +
+           sender.address().to_string() + "); input goes to them too (" + std::to_string(pollers_.size()) +
+           " known, at most " + std::to_string(kPollerLimit) + ")");
+      newPollers_ = 0;
+      newPollerLogged_ = now;
+    }
+  }
+  found->second.polled = now;
+  found->second.replyOnChange = (poll.flags & kArtPollFlagReplyOnChange) != 0;
+  found->second.poll = poll;
+  found->second.from = sender;
+  Reply(poll, sender);
 }
 
 void ArtnetNode::OnDmx(const ArtDmx& packet, const std::string& address, TimePoint now) {
@@ -77,7 +104,8 @@ void ArtnetNode::OnDmx(const ArtDmx& packet, const std::string& address, TimePoi
 
 void ArtnetNode::Merge(Output& output, TimePoint now) {
   LogEvents(output);
-  if (output.sources.generation() == output.merged) return;
+  output.output->sources = output.sources.SourceCount();
+  if (output.sources.generation() == output.merged || output.output->Sampling(now)) return;
   output.merged = output.sources.generation();
   uint8_t levels[kSlotCount];
   size_t sources = output.sources.Merge(levels, nullptr);
@@ -86,9 +114,8 @@ void ArtnetNode::Merge(Output& output, TimePoint now) {
   if (!event.empty()) log_(event);
 }
 
-void ArtnetNode::Reply(const ArtPoll& poll, const Endpoint& poller) {
+std::vector<ArtnetNodePort> ArtnetNode::DescribePorts() const {
   std::vector<ArtnetNodePort> ports;
-  std::vector<uint16_t> addresses;
   std::set<uint16_t> all;
   for (const auto& entry : outputs_) all.insert(entry.first);
   for (const auto& entry : inputs_) all.insert(entry.first);
@@ -109,8 +136,17 @@ void ArtnetNode::Reply(const ArtPoll& poll, const Endpoint& poller) {
       port.inputGood = input->second->connected();
     }
     ports.push_back(port);
-    addresses.push_back(address);
   }
+  return ports;
+}
+
+void ArtnetNode::Reply(const ArtPoll& poll, const Endpoint& poller) {
+  std::vector<ArtnetNodePort> ports = DescribePorts();
+  // What a controller was last told: a change from it is what the
+  // pollers that asked for replies on change hear of.
+  lastPortState_ = PortState(ports);
+  std::vector<uint16_t> addresses;
+  for (const ArtnetNodePort& port : ports) addresses.push_back(port.portAddress);
   if (!ArtPollAddresses(poll, addresses)) return;
 
   ArtPollReply node;
@@ -124,6 +160,8 @@ void ArtnetNode::Reply(const ArtPoll& poll, const Endpoint& poller) {
   snprintf(report, sizeof(report), "#0001 [%04u] %zu port(s) mapped", static_cast<unsigned>(++replies_ % 10000),
            ports.size());
   node.nodeReport = report;
+  node.mac = mac_;
+  node.status3 = failsafeZero_ ? kArtStatus3FailsafeZero : kArtStatus3FailsafeHold;
   // Art-Net answers go to port 6454 of the poller; a poller that polled from
   // another port (a tool on the same machine) gets its copy there as well.
   std::vector<Endpoint> destinations{Endpoint(poller.address(), static_cast<uint16_t>(port_))};
@@ -141,14 +179,17 @@ void ArtnetNode::SendLevels(uint16_t portAddress, const std::array<uint8_t, 512>
   ArtDmx packet;
   packet.sequence = sequence;
   sequence = sequence == 255 ? 1 : sequence + 1;
+  packet.physical = physical_[portAddress];
   packet.portAddress = portAddress;
   packet.data = levels.data();
   packet.length = 512;
   uint8_t out[kArtDmxMaxSize];
   size_t size = BuildArtDmx(packet, out, sizeof(out));
   if (size == 0) return;
-  for (const auto& [address, polled] : pollers_) {
-    if (now - polled <= kPollerLifetime) socket_->Send(out, size, Endpoint(address, static_cast<uint16_t>(port_)));
+  for (const auto& [address, poller] : pollers_) {
+    if (now - poller.polled <= kPollerLifetime) {
+      socket_->Send(out, size, Endpoint(address, static_cast<uint16_t>(port_)));
+    }
   }
   for (const Endpoint& target : targets_) socket_->Send(out, size, target);
 }
@@ -159,13 +200,37 @@ void ArtnetNode::Tick(TimePoint now) {
     Merge(*entry.second, now);
     entry.second->output->Tick(now);
   }
+  ReplyOnChange();
+  size_t gone = 0;
+  std::string last;
   for (auto it = pollers_.begin(); it != pollers_.end();) {
-    if (now - it->second > kPollerLifetime) {
-      log_("artnet: controller " + it->first.to_string() + " has not polled for 10 s");
+    if (now - it->second.polled > kPollerLifetime) {
+      ++gone;
+      last = it->first.to_string();
       it = pollers_.erase(it);
     } else {
       ++it;
     }
+  }
+  if (gone == 1) log_("artnet: controller " + last + " has not polled for 10 s");
+  if (gone > 1) log_("artnet: " + std::to_string(gone) + " controllers have not polled for 10 s");
+}
+
+std::string ArtnetNode::PortState(const std::vector<ArtnetNodePort>& ports) {
+  std::string state;
+  for (const ArtnetNodePort& port : ports) {
+    state += std::to_string(port.portAddress) + (port.outputGood ? "o" : "-") + (port.inputGood ? "i" : "-") +
+             (port.merging ? "m" : "-") + " ";
+  }
+  return state;
+}
+
+void ArtnetNode::ReplyOnChange() {
+  std::string state = PortState(DescribePorts());
+  if (state == lastPortState_) return;
+  lastPortState_ = state;
+  for (const auto& entry : pollers_) {
+    if (entry.second.replyOnChange) Reply(entry.second.poll, entry.second.from);
   }
 }
 

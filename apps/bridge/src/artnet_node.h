@@ -23,6 +23,10 @@
 namespace ombrix_bridge {
 
 constexpr std::chrono::seconds kPollerLifetime{10};
+// Controllers kept at once: input goes to each, so forged polls from many
+// addresses must not multiply the traffic without bound. The oldest goes.
+constexpr size_t kPollerLimit = 64;
+constexpr std::chrono::seconds kNewPollerLogInterval{60};
 
 struct SourceView;  // http/source_view.h
 
@@ -36,6 +40,13 @@ class ArtnetNode {
   void AddOutput(OutputUniverse* output);
   // A port-address fed by the input of port (for the poll replies).
   void AddInput(uint16_t portAddress, InterfacePort* port);
+  // What the poll replies say of the node beyond its ports: the outputs'
+  // fail-safe (from the loss policy: hold, or to zero for a fade) and the
+  // MAC address of the interface it is bound to.
+  void Describe(bool failsafeZero, const std::array<uint8_t, 6>& mac) {
+    failsafeZero_ = failsafeZero;
+    mac_ = mac;
+  }
 
   void OnDatagram(const uint8_t* data, size_t size, const Endpoint& sender, TimePoint now);
   void SendLevels(uint16_t portAddress, const std::array<uint8_t, 512>& levels, TimePoint now);
@@ -54,6 +65,11 @@ class ArtnetNode {
   };
   void OnDmx(const ombrix::protocols::ArtDmx& packet, const std::string& address, TimePoint now);
   void Reply(const ombrix::protocols::ArtPoll& poll, const Endpoint& poller);
+  void OnPoll(const ombrix::protocols::ArtPoll& poll, const Endpoint& sender, TimePoint now);
+  std::vector<ombrix::protocols::ArtnetNodePort> DescribePorts() const;
+  // Sends a reply to the pollers that asked for one on every change.
+  void ReplyOnChange();
+  static std::string PortState(const std::vector<ombrix::protocols::ArtnetNodePort>& ports);
   void Merge(Output& output, TimePoint now);
   void LogEvents(Output& output);
 
@@ -65,9 +81,21 @@ class ArtnetNode {
   Log log_;
   std::map<uint16_t, std::unique_ptr<Output>> outputs_;
   std::map<uint16_t, InterfacePort*> inputs_;
-  std::map<uint16_t, uint8_t> sequences_;           // per input port-address, 1-255
-  std::map<asio::ip::address, TimePoint> pollers_;  // controllers and when they last polled
-  uint32_t replies_ = 0;                            // polls answered, for the node report
+  std::map<uint16_t, uint8_t> sequences_;  // per input port-address, 1-255
+  std::map<uint16_t, uint8_t> physical_;   // per input port-address: the node's input port number
+  struct Poller {
+    TimePoint polled{};
+    bool replyOnChange = false;
+    ombrix::protocols::ArtPoll poll;
+    Endpoint from;
+  };
+  std::map<asio::ip::address, Poller> pollers_;  // controllers, at most kPollerLimit
+  size_t newPollers_ = 0;                        // since the last log line about them
+  TimePoint newPollerLogged_{};
+  std::string lastPortState_;  // the ports as last described, to notice a change
+  bool failsafeZero_ = false;
+  std::array<uint8_t, 6> mac_{};
+  uint32_t replies_ = 0;  // polls answered, for the node report
   ombrix::protocols::DropCounters drops_;
 };
 

@@ -3,6 +3,8 @@
 #include <asio/post.hpp>
 
 #include <algorithm>
+
+#include "network_choice.h"
 #include <vector>
 
 namespace ombrix_bridge {
@@ -31,7 +33,9 @@ InterfacePort* Bridge::PortFor(const Serial& serial) {
 
 bool Bridge::Start(std::string* error) {
   if (!allow_.Parse(config_.allow, error)) return false;
-  asio::ip::address bind = asio::ip::make_address(config_.bind);
+  NetworkChoice network;
+  if (!ChooseNetwork(config_.bind, ListNetworkInterfaces(), DefaultRouteInterface(), &network, error)) return false;
+  asio::ip::address bind = network.address;
   auto parseTargets = [&](const std::vector<std::string>& texts, int port, std::vector<Endpoint>* out) {
     for (const std::string& text : texts) {
       Endpoint endpoint;
@@ -57,6 +61,7 @@ bool Bridge::Start(std::string* error) {
                                              config_.sacnPort, config_.priority);
   artnetNode_ =
       std::make_unique<ArtnetNode>(artnetSocket_.get(), &allow_, artnetTargets, config_.artnetPort, bind, log);
+  artnetNode_->Describe(config_.loss == LossPolicy::kFade, network.mac);
   if (!sacnSocket_->Open(bind, config_.sacnPort, error) || !artnetSocket_->Open(bind, config_.artnetPort, error)) {
     *error = "sACN or Art-Net: " + *error;
     return false;
@@ -84,6 +89,7 @@ bool Bridge::Start(std::string* error) {
     if (output == nullptr) {
       outputs_.push_back(std::make_unique<OutputUniverse>(mapping.universe, config_.loss, config_.fadeSeconds));
       output = outputs_.back().get();
+      output->StartSampling(Clock::now() + timing_.sampling);
       if (mapping.universe.protocol == Protocol::kSacn)
         sacnReceiver_->AddUniverse(output);
       else
@@ -92,9 +98,10 @@ bool Bridge::Start(std::string* error) {
     output->AddPort(port);
   }
   LogLine("listening for sACN on UDP port " + std::to_string(config_.sacnPort) + " and Art-Net on " +
-          std::to_string(config_.artnetPort) + " (" + config_.bind + (multicast_ ? "" : ", unicast only") + "); " +
-          std::to_string(ports_.size()) + " interface(s), " + std::to_string(outputs_.size()) +
+          std::to_string(config_.artnetPort) + " on " + network.description + (multicast_ ? "" : ", unicast only") +
+          "; " + std::to_string(ports_.size()) + " interface(s), " + std::to_string(outputs_.size()) +
           " universe(s) received, " + std::to_string(inputs_.size()) + " sent");
+  if (!network.warning.empty()) LogLine("warning: " + network.warning);
   if (page_) LogLine("status page on " + page_->Url());
   for (const auto& port : ports_) {
     std::string why;

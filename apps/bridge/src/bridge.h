@@ -32,6 +32,9 @@ struct BridgeTiming {
   std::chrono::milliseconds look{1000};     // absent interfaces
   std::chrono::milliseconds status{10000};  // status line
   std::chrono::milliseconds discovery{10000};
+  // A universe's sources are gathered this long before its output is
+  // touched (at start, and for a universe that is added).
+  std::chrono::milliseconds sampling{1500};
 };
 
 class Bridge {

@@ -28,7 +28,8 @@ CLI::App* AddBridgeCommand(CLI::App& app, BridgeOptions* options) {
   command->add_option("--out", options->outs,
                       "SERIAL=sacn:U or SERIAL=artnet:NET:SUB:UNI: network -> interface output");
   command->add_option("--in", options->ins, "SERIAL=sacn:U or SERIAL=artnet:NET:SUB:UNI: interface input -> network");
-  Setting(command, options, "--bind", &BridgeConfig::bind, "address of the network interface to use (default: all)");
+  Setting(command, options, "--bind", &BridgeConfig::bind,
+          "address or name of the network interface to use (default: the default route's; 0.0.0.0: all)");
   Setting(command, options, "--mode", &BridgeConfig::mode, "mode of interfaces with an output (default 2)");
   Setting(command, options, "--sacn-port", &BridgeConfig::sacnPort, "sACN UDP port (default 5568)");
   Setting(command, options, "--artnet-port", &BridgeConfig::artnetPort, "Art-Net UDP port (default 6454)");
@@ -48,6 +49,8 @@ CLI::App* AddBridgeCommand(CLI::App& app, BridgeOptions* options) {
           "with --loss fade: from the last look to zero (default 3)");
   Setting(command, options, "--http", &BridgeConfig::http,
           "serve the read-only status page on [ADDRESS:]PORT (a bare port: 127.0.0.1)");
+  Setting(command, options, "--http-host", &BridgeConfig::httpHosts,
+          "a name the status page may be reached by besides localhost and the node's addresses (repeatable)");
   command->add_flag("--unicast-only", options->unicastOnly,
                     "join no multicast group and send no multicast (targets and pollers only)");
   return command;

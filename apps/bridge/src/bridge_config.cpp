@@ -5,6 +5,7 @@
 #include <set>
 
 #include "allow_list.h"
+#include "network_choice.h"
 #include "udp_socket.h"
 
 namespace ombrix_bridge {
@@ -101,6 +102,19 @@ bool CheckConfig(const BridgeConfig& config, std::string* error) {
       return false;
     }
   }
+  // One interface's input per network universe: two would be two sources of
+  // one universe from one node, each with a look of its own, which receivers
+  // merge slot by slot; nobody patches that on purpose, and it is refused
+  // rather than sent as a flickering mix.
+  std::map<NetworkUniverse, Serial> fedBy;
+  for (const auto& input : inputs) {
+    auto [it, added] = fedBy.emplace(input.second, input.first);
+    if (!added) {
+      *error = UniverseText(input.second) + " is given the input of both " + ombrix_tool::SerialText(it->second) +
+               " and " + ombrix_tool::SerialText(input.first) + "; a universe carries the input of one interface.";
+      return false;
+    }
+  }
   for (const auto& input : inputs) {
     for (const auto& output : outputs) {
       if (input.second == output.second) {
@@ -132,7 +146,10 @@ bool CheckConfig(const BridgeConfig& config, std::string* error) {
     *error = "The fade time must be more than 0 and at most 3600 seconds.";
     return false;
   }
-  if (!CheckAddress(config.bind, error)) return false;
+  if (!config.bind.empty() && !LooksLikeInterfaceName(config.bind) && !CheckAddress(config.bind, error)) {
+    *error = "--bind " + config.bind + " is neither an address nor an interface name.";
+    return false;
+  }
   Endpoint endpoint;
   for (const auto* targets : {&config.sacnTargets, &config.artnetTargets}) {
     for (const std::string& target : *targets) {

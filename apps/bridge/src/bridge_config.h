@@ -53,7 +53,10 @@ struct InterfaceMode {
 struct BridgeConfig {
   std::vector<Mapping> mappings;
   std::vector<InterfaceMode> modes;
-  std::string bind = "0.0.0.0";  // the address (and so the network interface) to listen and join on
+  // An address or an interface name: where multicast is joined and sent.
+  // Empty: the interface of the default route (network_choice.h);
+  // "0.0.0.0": every address, multicast wherever the routing table says.
+  std::string bind;
   // The mode set on interfaces with an output mapping. Interfaces that only
   // give input stay in mode 0, so that the bridge never makes an interface
   // transmit on a line a console is driving; a file may set their mode.
@@ -67,6 +70,9 @@ struct BridgeConfig {
   LossPolicy loss = LossPolicy::kHold;
   double fadeSeconds = 3.0;  // with kFade: from the last look to zero in this long
   std::string http;          // [ADDRESS:]PORT of the status page; empty: no page
+  // Names the page may be reached by besides localhost and the node's
+  // addresses (a DNS name of the machine, for example).
+  std::vector<std::string> httpHosts;
 };
 
 // The mode the bridge sets on this interface.

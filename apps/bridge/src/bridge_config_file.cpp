@@ -111,7 +111,7 @@ bool ReadInterface(const toml::table& table, const std::string& path, BridgeConf
 bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* config, std::string* error) {
   if (!CheckKeys(root,
                  {"bind", "mode", "sacn_port", "artnet_port", "sacn_targets", "artnet_targets", "allow", "priority",
-                  "loss", "fade_seconds", "interface", "http"},
+                  "loss", "fade_seconds", "interface", "http", "http_hosts"},
                  path, error)) {
     return false;
   }
@@ -126,7 +126,8 @@ bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* con
             Read<std::string>(root, "http", path, &config->http, error) &&
             ReadStrings(root, "sacn_targets", path, &config->sacnTargets, error) &&
             ReadStrings(root, "artnet_targets", path, &config->artnetTargets, error) &&
-            ReadStrings(root, "allow", path, &config->allow, error);
+            ReadStrings(root, "allow", path, &config->allow, error) &&
+            ReadStrings(root, "http_hosts", path, &config->httpHosts, error);
   if (!ok) return false;
   if (loss == "hold")
     config->loss = LossPolicy::kHold;

@@ -4,7 +4,6 @@ namespace ombrix_bridge {
 
 bool InputStream::Poll(TimePoint now, std::array<uint8_t, 512>* levels, TimePoint* next) {
   if (!port_->connected()) return false;
-  TimePoint keepAlive = lastSent_ + kKeepAliveInterval;
   if (changed_) {
     TimePoint allowed = lastSent_ + kMinSendInterval;
     if (started_ && now < allowed) {
@@ -13,22 +12,25 @@ bool InputStream::Poll(TimePoint now, std::array<uint8_t, 512>* levels, TimePoin
     }
     changed_ = false;
     port_->ReadInput(levels->data());
-    // Block callbacks come for every block stored, changed or not.
-    if (!started_ || *levels != sent_ || now >= keepAlive) {
+    // Block callbacks come for every block stored, changed or not: only a
+    // real change restarts the repeats.
+    if (!started_ || *levels != sent_) {
       sent_ = *levels;
       lastSent_ = now;
+      cadence_.Sent(now, true);
       started_ = true;
       ++packets;
       return true;
     }
-    keepAlive = lastSent_ + kKeepAliveInterval;
-  } else if (started_ && now >= keepAlive) {
+  }
+  if (started_ && now >= cadence_.NextRepeat()) {
     *levels = sent_;
     lastSent_ = now;
+    cadence_.Sent(now, false);
     ++packets;
     return true;
   }
-  if (keepAlive < *next) *next = keepAlive;
+  if (started_ && cadence_.NextRepeat() < *next) *next = cadence_.NextRepeat();
   return false;
 }
 

@@ -1,7 +1,10 @@
 // An interface's input sent to one network universe. Packets go out when
 // the input changes, at most at DMX rate (44 per second, so a busy line
-// never floods the network), and unchanged at least once a second, so
-// receivers keep the bridge as a live source.
+// never floods the network). Once the input stops changing, the last data
+// goes out three more times at that rate and then every 850 ms: E1.31
+// (6.6.2) wants at least three packets of non-changing data before the
+// rate drops and keep-alives 800-1,000 ms apart after that, which also
+// meets Art-Net's "at least every 4 s" for unchanged ArtDmx.
 //
 // Bridge thread only.
 #ifndef OMBRIX_BRIDGE_INPUT_STREAM_H
@@ -20,7 +23,27 @@ namespace ombrix_bridge {
 using ombrix::protocols::TimePoint;
 
 constexpr std::chrono::microseconds kMinSendInterval{1000000 / 44};
-constexpr std::chrono::seconds kKeepAliveInterval{1};
+// Inside E1.31's 800-1,000 ms window with room for a 20 ms tick's lateness.
+constexpr std::chrono::milliseconds kKeepAliveInterval{850};
+constexpr int kRepeatsBeforeKeepAlive = 3;
+
+// When unchanged data is due again: kRepeatsBeforeKeepAlive packets at the
+// DMX rate after each change, then one every kKeepAliveInterval.
+class RepeatCadence {
+ public:
+  void Sent(TimePoint now, bool changed) {
+    last_ = now;
+    repeatsLeft_ = changed ? kRepeatsBeforeKeepAlive : (repeatsLeft_ > 0 ? repeatsLeft_ - 1 : 0);
+  }
+  TimePoint NextRepeat() const {
+    return last_ + (repeatsLeft_ > 0 ? std::chrono::duration_cast<std::chrono::microseconds>(kMinSendInterval)
+                                     : std::chrono::duration_cast<std::chrono::microseconds>(kKeepAliveInterval));
+  }
+
+ private:
+  TimePoint last_{};
+  int repeatsLeft_ = 0;
+};
 
 class InputStream {
  public:
@@ -47,6 +70,7 @@ class InputStream {
   bool started_ = false;
   std::array<uint8_t, 512> sent_{};
   TimePoint lastSent_{};
+  RepeatCadence cadence_;
 };
 
 }  // namespace ombrix_bridge

@@ -29,6 +29,13 @@ class OutputUniverse {
 
   void AddPort(InterfacePort* port) { ports_.push_back(port); }
 
+  // The sampling period of a universe that was just added: until `until`
+  // the receivers gather its sources without touching the output, so that
+  // the merge starts with every source heard rather than with whichever
+  // came first (a backup desk heard before the main desk's keep-alive).
+  void StartSampling(TimePoint until) { samplingUntil_ = until; }
+  bool Sampling(TimePoint now) const { return now < samplingUntil_; }
+
   // A new merge: levels of every slot and the number of sources driving
   // any slot (0: all lost). Returns a sentence for the log when the
   // universe lost its last source or got one back, else an empty string.
@@ -46,6 +53,10 @@ class OutputUniverse {
   uint64_t packets = 0;
   size_t sources = 0;
   ombrix::protocols::DropCounters drops;
+  // Why the universe (or a sync group its sources use) could not be joined
+  // by multicast; empty when it is joined. Set by the receiver, shown by
+  // the status line and page.
+  std::string joinError;
 
  private:
   void Write(const uint8_t levels[512]);
@@ -59,6 +70,7 @@ class OutputUniverse {
   bool fading_ = false;
   bool driven_ = false;  // some source drove a slot at the last merge
   TimePoint fadeStart_{};
+  TimePoint samplingUntil_{};
 };
 
 }  // namespace ombrix_bridge

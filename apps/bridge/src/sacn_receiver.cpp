@@ -8,17 +8,43 @@ using namespace ombrix::protocols;
 
 void SacnReceiver::AddUniverse(OutputUniverse* output) {
   uint16_t number = output->universe().number;
-  universes_.emplace(number, std::unique_ptr<Universe>(new Universe{SacnUniverse(number), output}));
-  Join(number);
+  auto added = universes_.emplace(number, std::unique_ptr<Universe>(new Universe{SacnUniverse(number), output}));
+  Join(number, added.first->second.get());
+  syncGroups_.erase(number);  // a configured universe stays joined
 }
 
-void SacnReceiver::Join(uint16_t universe) {
-  if (!join_ || !joined_.insert(universe).second) return;
-  std::array<uint8_t, 4> group = SacnMulticastGroup(universe);
+bool SacnReceiver::Join(uint16_t group, Universe* reportTo) {
+  if (!join_ || joined_.count(group) != 0) return true;
   std::string error;
-  if (!socket_->Join(asio::ip::make_address_v4(group), &error)) {
-    log_("sacn:" + std::to_string(universe) + ": could not join its multicast group (" + error +
-         "); unicast still arrives");
+  if (socket_->Join(asio::ip::make_address_v4(SacnMulticastGroup(group)), &error)) {
+    joined_.insert(group);
+    return true;
+  }
+  std::string text = group == reportTo->sources.universe()
+                         ? "multicast group not joined (" + error + ")"
+                         : "sync group sacn:" + std::to_string(group) + " not joined (" + error + ")";
+  // Once per universe and reason: a source that keeps naming a sync group
+  // the kernel refuses must not fill the log.
+  if (reportTo->output->joinError != text) {
+    reportTo->output->joinError = text;
+    log_("sacn:" + std::to_string(reportTo->sources.universe()) + ": " + text + "; unicast still arrives");
+  }
+  return false;
+}
+
+void SacnReceiver::LeaveUnusedSyncGroups() {
+  std::set<uint16_t> used;
+  for (auto& entry : universes_) {
+    for (const SacnSourceInfo& source : entry.second->sources.Sources()) used.insert(source.syncAddress);
+  }
+  for (auto it = syncGroups_.begin(); it != syncGroups_.end();) {
+    if (used.count(*it) != 0) {
+      ++it;
+      continue;
+    }
+    socket_->Leave(asio::ip::make_address_v4(SacnMulticastGroup(*it)));
+    joined_.erase(*it);
+    it = syncGroups_.erase(it);
   }
 }
 
@@ -39,6 +65,11 @@ void SacnReceiver::OnDatagram(const uint8_t* data, size_t size, const Endpoint& 
     }
     Universe& universe = *found->second;
     ++universe.output->packets;
+    // The first data packet that names a sync group has it joined at
+    // once, so that the sync packet that releases this very data arrives.
+    if (dmx->syncAddress != 0 && universes_.count(dmx->syncAddress) == 0 && joined_.count(dmx->syncAddress) == 0) {
+      if (Join(dmx->syncAddress, &universe)) syncGroups_.insert(dmx->syncAddress);
+    }
     std::optional<DropKind> drop = universe.sources.OnData(*dmx, sender.address().to_string(), now);
     if (drop) universe.output->drops.Count(*drop);
     Merge(universe, now);
@@ -53,7 +84,8 @@ void SacnReceiver::OnDatagram(const uint8_t* data, size_t size, const Endpoint& 
 
 void SacnReceiver::Merge(Universe& universe, TimePoint now) {
   LogEvents(universe);
-  if (universe.sources.generation() == universe.merged) return;
+  universe.output->sources = universe.sources.SourceCount();
+  if (universe.sources.generation() == universe.merged || universe.output->Sampling(now)) return;
   universe.merged = universe.sources.generation();
   uint8_t levels[kSlotCount];
   size_t sources = universe.sources.Merge(levels, nullptr);
@@ -69,16 +101,11 @@ void SacnReceiver::Tick(TimePoint now) {
     Merge(universe, now);
     universe.output->Tick(now);
   }
-  // Synchronised sources send their sync packets to another universe's
-  // group; looking once a second is soon enough, as held data falls back
-  // to being applied at once after 2.5 s without sync.
+  // Sources that stopped syncing (or left) free their sync group; once a
+  // second is soon enough for that.
   if (now - lastSyncCheck_ < std::chrono::seconds(1)) return;
   lastSyncCheck_ = now;
-  for (auto& entry : universes_) {
-    for (const SacnSourceInfo& source : entry.second->sources.Sources()) {
-      if (source.syncAddress != 0) Join(source.syncAddress);
-    }
-  }
+  LeaveUnusedSyncGroups();
 }
 
 void SacnReceiver::LogEvents(Universe& universe) {

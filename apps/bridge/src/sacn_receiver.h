@@ -35,13 +35,15 @@ class SacnReceiver {
   // A CID of our own: its packets, looped back by multicast, are ignored.
   void IgnoreSource(const ombrix::protocols::Cid& cid) { own_.insert(cid); }
   void OnDatagram(const uint8_t* data, size_t size, const Endpoint& sender, TimePoint now);
-  // Time-outs, fades and the sync groups sources ask for; call every few
-  // tens of milliseconds.
+  // Time-outs, fades, and leaving the sync groups no source uses any more;
+  // call every few tens of milliseconds.
   void Tick(TimePoint now);
 
   const ombrix::protocols::DropCounters& drops() const { return drops_; }
   // Sources and slot owners of every universe, for the status page.
   void DescribeSources(TimePoint now, std::vector<SourceView>* views) const;
+  // Multicast groups joined now (universes and sync groups).
+  const std::set<uint16_t>& joinedGroups() const { return joined_; }
 
  private:
   struct Universe {
@@ -50,7 +52,11 @@ class SacnReceiver {
     uint64_t merged = 0;  // generation of the last merge written
   };
   void Merge(Universe& universe, TimePoint now);
-  void Join(uint16_t universe);
+  // Joins a universe's group; on failure the reason goes on reportTo's
+  // status (and once in the log) and false is returned.
+  bool Join(uint16_t group, Universe* reportTo);
+  // Leaves the sync groups no present source names any more.
+  void LeaveUnusedSyncGroups();
   void LogEvents(Universe& universe);
 
   UdpSocket* socket_;
@@ -58,7 +64,8 @@ class SacnReceiver {
   bool join_;
   Log log_;
   std::map<uint16_t, std::unique_ptr<Universe>> universes_;
-  std::set<uint16_t> joined_;
+  std::set<uint16_t> joined_;      // groups joined, configured universes and sync groups
+  std::set<uint16_t> syncGroups_;  // those joined only because a source syncs on them
   std::set<ombrix::protocols::Cid> own_;
   TimePoint lastSyncCheck_{};
   ombrix::protocols::DropCounters drops_;

@@ -50,7 +50,10 @@ void SacnSender::SendTo(uint16_t universe, const uint8_t* data, size_t size) {
 void SacnSender::SendDiscovery() {
   // Each universe is sent under a CID of its own, and a discovery list
   // speaks for one CID: every stream announces its own universe.
+  // Only streams that are live: one terminated (its interface gone, or the
+  // bridge stopping) is not announced until it sends again.
   for (const auto& [universe, stream] : streams_) {
+    if (!stream.sent) continue;
     SacnDiscovery packet;
     packet.cid = stream.cid;
     packet.sourceName = stream.name;

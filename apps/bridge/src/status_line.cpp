@@ -46,6 +46,7 @@ std::string StatusLine::Compose(const std::vector<std::unique_ptr<OutputUniverse
     std::string drops = DropText(output->drops.Snapshot());
     if (!drops.empty()) line += " drops " + drops;
     if (output->fading()) line += " fading";
+    if (!output->joinError.empty()) line += " " + output->joinError;
     line += "]";
   }
   for (const auto& input : inputs) {

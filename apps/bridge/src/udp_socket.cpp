@@ -70,15 +70,53 @@ bool UdpSocket::Open(const asio::ip::address& bind, int port, std::string* error
   return true;
 }
 
-bool UdpSocket::Join(const asio::ip::address& group, std::string* error) {
-  asio::error_code failure;
+bool UdpSocket::JoinOn(asio::ip::udp::socket& socket, const asio::ip::address& group, asio::error_code& failure) {
+  failure.clear();
   if (group.is_v4() && bind_.is_v4()) {
-    socket_.set_option(asio::ip::multicast::join_group(group.to_v4(), bind_.to_v4()), failure);
+    socket.set_option(asio::ip::multicast::join_group(group.to_v4(), bind_.to_v4()), failure);
   } else {
-    socket_.set_option(asio::ip::multicast::join_group(group), failure);
+    socket.set_option(asio::ip::multicast::join_group(group), failure);
   }
-  if (failure) *error = failure.message();
   return !failure;
+}
+
+bool UdpSocket::Join(const asio::ip::address& group, std::string* error) {
+  if (joined(group)) return true;
+  asio::error_code failure;
+  if (JoinOn(socket_, group, failure)) {
+    groups_[group] = nullptr;
+    return true;
+  }
+  // The per-socket limit: the newest membership socket may have room left,
+  // else a new one takes the next batch of groups.
+  if (failure == asio::error::no_buffer_space) {
+    if (!members_.empty() && JoinOn(*members_.back(), group, failure)) {
+      groups_[group] = members_.back().get();
+      return true;
+    }
+    auto member = std::make_unique<asio::ip::udp::socket>(io_);
+    member->open(group.is_v6() ? asio::ip::udp::v6() : asio::ip::udp::v4(), failure);
+    if (!failure && JoinOn(*member, group, failure)) {
+      groups_[group] = member.get();
+      members_.push_back(std::move(member));
+      return true;
+    }
+  }
+  *error = failure.message();
+  return false;
+}
+
+void UdpSocket::Leave(const asio::ip::address& group) {
+  auto found = groups_.find(group);
+  if (found == groups_.end()) return;
+  asio::ip::udp::socket& socket = found->second ? *found->second : socket_;
+  asio::error_code ignored;
+  if (group.is_v4() && bind_.is_v4()) {
+    socket.set_option(asio::ip::multicast::leave_group(group.to_v4(), bind_.to_v4()), ignored);
+  } else {
+    socket.set_option(asio::ip::multicast::leave_group(group), ignored);
+  }
+  groups_.erase(found);
 }
 
 void UdpSocket::Send(const uint8_t* data, size_t size, const Endpoint& to) {
@@ -90,6 +128,9 @@ void UdpSocket::Send(const uint8_t* data, size_t size, const Endpoint& to) {
 void UdpSocket::Close() {
   asio::error_code ignored;
   socket_.close(ignored);
+  for (const auto& member : members_) member->close(ignored);
+  members_.clear();
+  groups_.clear();
 }
 
 void UdpSocket::Receive() {

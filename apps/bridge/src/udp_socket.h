@@ -10,7 +10,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace ombrix_bridge {
 
@@ -36,7 +39,17 @@ class UdpSocket {
   // owns bind. Starts receiving.
   bool Open(const asio::ip::address& bind, int port, std::string* error);
   // Joins a multicast group on the bound interface; error on failure.
+  // When the kernel refuses this socket another group (Linux allows
+  // net.ipv4.igmp_max_memberships, 20 by default, per socket), the group is
+  // joined through a membership socket of its own, as many as needed; this
+  // socket still receives the group's datagrams (IP_MULTICAST_ALL, on by
+  // default, delivers a group joined by any socket of the host to sockets
+  // bound to the port on every address).
   bool Join(const asio::ip::address& group, std::string* error);
+  // Leaves a group joined with Join (nothing when it was not).
+  void Leave(const asio::ip::address& group);
+  bool joined(const asio::ip::address& group) const { return groups_.count(group) != 0; }
+  size_t membershipSockets() const { return members_.size(); }  // bridge thread
   // Sends at once; a failure is counted, never fatal (an unreachable
   // target must not stop the node).
   void Send(const uint8_t* data, size_t size, const Endpoint& to);
@@ -47,6 +60,7 @@ class UdpSocket {
 
  private:
   void Receive();
+  bool JoinOn(asio::ip::udp::socket& socket, const asio::ip::address& group, asio::error_code& failure);
 
   asio::io_context& io_;
   asio::ip::udp::socket socket_;
@@ -55,6 +69,11 @@ class UdpSocket {
   std::array<uint8_t, 2048> buffer_{};  // larger than any packet either protocol allows
   Endpoint sender_;
   uint64_t sendFailures_ = 0;
+  // Sockets that only hold group memberships (never bound to the port, so
+  // they receive nothing), and which socket holds each group: null, this
+  // one. Bridge thread.
+  std::vector<std::unique_ptr<asio::ip::udp::socket>> members_;
+  std::map<asio::ip::address, asio::ip::udp::socket*> groups_;
 };
 
 }  // namespace ombrix_bridge

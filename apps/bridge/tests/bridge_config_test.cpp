@@ -61,7 +61,7 @@ TEST(BridgeConfigTest, ChecksAcrossValues) {
   for (auto change : std::vector<void (*)(BridgeConfig&)>{
            [](BridgeConfig& c) { c.priority = 201; }, [](BridgeConfig& c) { c.mode = 256; },
            [](BridgeConfig& c) { c.sacnPort = 0; }, [](BridgeConfig& c) { c.artnetPort = c.sacnPort; },
-           [](BridgeConfig& c) { c.bind = "localhost"; }, [](BridgeConfig& c) { c.sacnTargets = {"1.2.3.4:70000"}; },
+           [](BridgeConfig& c) { c.bind = "eth0/24"; }, [](BridgeConfig& c) { c.sacnTargets = {"1.2.3.4:70000"}; },
            [](BridgeConfig& c) { c.allow = {"10.0.0.0/33"}; },
            [](BridgeConfig& c) { c.loss = LossPolicy::kFade, c.fadeSeconds = 0; }}) {
     BridgeConfig changed = config;
@@ -221,6 +221,7 @@ allow = ["127.0.0.0/8"]
 loss = "fade"
 fade_seconds = 4.0
 http = "8001"
+http_hosts = ["show-pc.example"]
 
 [[interface]]
 serial = "SIM0000000000001"
@@ -241,6 +242,8 @@ out = "sacn:1"
       {{"--loss", "hold"}, [](BridgeConfig& c) { c.loss = LossPolicy::kHold; }},
       {{"--fade-seconds", "1.5"}, [](BridgeConfig& c) { c.fadeSeconds = 1.5; }},
       {{"--http", "8002"}, [](BridgeConfig& c) { c.http = "8002"; }},
+      {{"--http-host", "lighting.example"}, [](BridgeConfig& c) { c.httpHosts = {"lighting.example"}; }},
+      {{"--bind", "eth1"}, [](BridgeConfig& c) { c.bind = "eth1"; }},
   };
   std::string error;
   BridgeConfig fromFile;
@@ -271,6 +274,7 @@ out = "sacn:1"
     EXPECT_EQ(resolved.loss, expected.loss) << given.arguments[0];
     EXPECT_DOUBLE_EQ(resolved.fadeSeconds, expected.fadeSeconds) << given.arguments[0];
     EXPECT_EQ(resolved.http, expected.http) << given.arguments[0];
+    EXPECT_EQ(resolved.httpHosts, expected.httpHosts) << given.arguments[0];
     // The file's mapping, then the command line's.
     ASSERT_EQ(resolved.mappings.size(), 2u) << given.arguments[0];
     EXPECT_EQ(UniverseText(resolved.mappings[1].universe), "sacn:9");

@@ -86,6 +86,10 @@ class BridgeTest : public ::testing::Test {
 
   uint16_t sacnPort_ = 0;
   uint16_t artnetPort_ = 0;
+  // The sampling period StartBridge gives the bridge: none, so that tests
+  // of other things see packets on the wire at once; a test of the
+  // sampling period sets it.
+  std::chrono::milliseconds samplingPeriod_{0};
   std::unique_ptr<ombrix_bridge::Bridge> bridge_;
   std::thread thread_;
 };

@@ -6,7 +6,7 @@
 //   ArtPoll      0x2000  a controller looking for nodes (14 bytes or more)
 //   ArtPollReply 0x2100  a node describing itself and up to four ports (239 bytes)
 //   ArtDmx       0x5000  sequence, physical, SubUni, Net, big-endian length
-//                        (even, 2-512), the data (18 + length bytes)
+//                        (1-512; should be even, odd taken too), the data
 //   ArtSync      0x5200  "output the ArtDmx you hold now" (14 bytes)
 // A port-address is 15 bits: Net (7 bits) : SubNet (4 bits) : Universe (4 bits).
 //
@@ -55,10 +55,10 @@ constexpr uint8_t ArtnetUniverse(uint16_t portAddress) { return portAddress & 0x
 // ---- Packets ----
 struct ArtDmx {
   uint8_t sequence = 0;  // 0: the sender does not sequence; else 1-255 wrapping
-  uint8_t physical = 0;  // the sender's input port, informational
+  uint8_t physical = 0;  // the sender's input port: with its IP, what tells sources apart
   uint16_t portAddress = 0;
   const uint8_t* data = nullptr;
-  uint16_t length = 0;  // even, 2-512
+  uint16_t length = 0;  // 1-512
 };
 
 // ArtPoll flags.
@@ -90,6 +90,13 @@ constexpr uint8_t kArtGoodInputDataReceived = 0x80;
 // GoodOutputA bits.
 constexpr uint8_t kArtGoodOutputDataTransmitted = 0x80;
 constexpr uint8_t kArtGoodOutputMerging = 0x08;
+// GoodOutputB bits: RDM disabled, output style continuous (a DMX interface
+// refreshes its line without pause; 0 would claim delta output).
+constexpr uint8_t kArtGoodOutputBRdmDisabled = 0x80;
+constexpr uint8_t kArtGoodOutputBContinuous = 0x40;
+// Status3 bits 7-6: what the outputs do when the network data is lost.
+constexpr uint8_t kArtStatus3FailsafeHold = 0x00;
+constexpr uint8_t kArtStatus3FailsafeZero = 0x40;
 // Status2: the node uses 15-bit port-addresses.
 constexpr uint8_t kArtStatus2PortAddress15Bit = 0x08;
 
@@ -132,15 +139,15 @@ using ArtnetPacket = std::variant<DropKind, ArtDmx, ArtPoll, ArtPollReply, ArtSy
 
 // Parses one UDP payload. Never reads outside [data, data + size).
 //   Shorter than the header, or than its kind's fixed part, or than the
-//   ArtDmx length: kTruncated. ArtDmx longer than 530 bytes: kOversized;
-//   longer than 18 + its length: kBadLengthField. Not "Art-Net\0":
-//   kBadIdentifier. Protocol version below 14: kBadProtocolVersion. Any
-//   OpCode but the four above: kUnsupportedOpCode. ArtDmx length odd:
-//   kOddDmxLength; 0 or above 512: kDmxLengthOutOfRange.
+//   ArtDmx length: kTruncated. Bytes after an ArtDmx's data are ignored.
+//   Not "Art-Net\0": kBadIdentifier. Protocol version below 14:
+//   kBadProtocolVersion. Any OpCode but the four above: kUnsupportedOpCode.
+//   ArtDmx length 0 or above 512: kDmxLengthOutOfRange (odd lengths are
+//   taken).
 ArtnetPacket ParseArtnet(const uint8_t* data, size_t size);
 
 // Builders write one packet and return its size, or 0 when capacity is too
-// small or a field is out of range (ArtDmx length odd, 0 or above 512, or
+// small or a field is out of range (ArtDmx length 0 or above 512, or
 // data null; port-address above 32767; more than 4 ports).
 size_t BuildArtDmx(const ArtDmx& packet, uint8_t* out, size_t capacity);
 size_t BuildArtPoll(const ArtPoll& packet, uint8_t* out, size_t capacity);  // 22 bytes

@@ -1,6 +1,12 @@
 // Sources and merge of one Art-Net output port (one 15-bit port-address).
 //
-// Art-Net tells sources apart by IP address. The rules, from Art-Net 4:
+// Art-Net tells sources apart by IP address and Physical port: two ports
+// of one controller sending the same port-address are two sources. The
+// rules, from Art-Net 4:
+//   - Per source, ArtDmx whose non-zero sequence is at most 19 behind the
+//     last accepted non-zero one (or equal to it) is stale and dropped
+//     (kOutOfSequence), as sACN does; sequence 0 means the sender does not
+//     number its packets and is never checked.
 //   - Up to two sources merge highest-takes-precedence per slot; data from
 //     a third is dropped (kSourceLimit) while two are present. A source
 //     drives only the slots its ArtDmx length covers.
@@ -36,10 +42,12 @@ constexpr std::chrono::seconds kArtnetSyncTimeout{4};
 constexpr size_t kArtnetMergeSources = 2;
 
 struct ArtnetSourceInfo {
-  std::string address;  // the sender's IP address as the caller passed it
+  std::string address;   // the sender's IP address as the caller passed it
+  uint8_t physical = 0;  // the sender's Physical port
   uint16_t slotCount = 0;
   bool held = false;  // data waiting for ArtSync
   uint64_t packets = 0;
+  uint64_t sequenceErrors = 0;  // ArtDmx dropped as out of sequence
   TimePoint firstSeen{};
   TimePoint lastSeen{};
 };
@@ -80,6 +88,7 @@ class ArtnetPort {
     std::array<uint8_t, kSlotCount> levels{};
     std::array<uint8_t, kSlotCount> heldLevels{};
     uint16_t heldCount = 0;
+    uint8_t lastSequence = 0;  // 0: none numbered yet
   };
   bool Synchronous(std::string_view sender, TimePoint now) const;
   void ApplyHeld(Source& source);

@@ -20,11 +20,15 @@
 //     wins; sources of equal top priority merge highest-takes-precedence. A
 //     source that sent fewer than 512 slots drives only those.
 //   - Synchronisation: data with a non-zero sync address is held until a
-//     sync packet for that address comes from the same source. While no sync
-//     packet arrives for 2.5 s (from the first held packet or the last sync),
-//     the source falls back to applying data at once (event kSyncLost),
-//     unless its data carries force sync, which keeps it held until sync
-//     packets resume. A data packet with sync address 0 discards held data.
+//     sync packet for that address comes from the same source. A source
+//     whose sync packets never came applies its data at once after 2.5 s
+//     (it was never synchronised). A source that was synchronised and then
+//     got no sync packet for 2.5 s has lost synchronisation (event
+//     kSyncLost); then Force_Synchronization (options bit 5) decides, as
+//     E1.31-2018 has it: 0, the output does not change until sync packets
+//     resume (the newest data stays held); 1, data is applied as it comes.
+//     A new sync address starts the wait for its sync packets afresh. A data
+//     packet with sync address 0 discards held data.
 // The bridge must join the sync universe's multicast group to see the sync
 // packets: SacnSourceInfo::syncAddress says which one a source uses. Sync
 // packets are not checked for sequence: a late or repeated one can only
@@ -116,7 +120,8 @@ class SacnUniverse {
     kNone,      // data not synchronised
     kAwaiting,  // holding data, no sync packet seen yet (since syncSince)
     kLocked,    // sync packets arriving (last at syncSince)
-    kFallback,  // sync packets stopped: data applied at once until one comes
+    kFallback,  // no sync packet ever came: data applied at once until one does
+    kLost,      // sync packets stopped after they had come (force sync decides)
   };
   struct Source {
     SacnSourceInfo info;

@@ -55,6 +55,7 @@ UniverseStatus StatusCollector::Universe(const OutputUniverse& output, SourceVie
   status.number = output.universe().number;
   status.packetsPerSecond = rates_.Rate("universe " + status.universe, output.packets, now);
   status.fading = output.fading();
+  status.joinError = output.joinError;
   status.levels = output.shown();
   status.owners.fill(ombrix::protocols::kNoOwner);
   status.drops = output.drops.Snapshot();

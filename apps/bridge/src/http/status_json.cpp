@@ -117,6 +117,11 @@ void Universe(Writer& w, const UniverseStatus& universe) {
   w.Key("number"), w.Integer(universe.number);
   w.Key("packets_per_second"), w.Decimal(universe.packetsPerSecond, 1);
   w.Key("fading"), w.Bool(universe.fading);
+  w.Key("join_error");
+  if (universe.joinError.empty())
+    w.Raw("null");
+  else
+    w.String(universe.joinError);
   w.Key("levels"), w.Numbers(universe.levels);
   w.Key("owners"), w.Numbers(universe.owners);
   w.Key("sources"), w.Open('[');

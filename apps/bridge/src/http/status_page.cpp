@@ -1,5 +1,7 @@
 #include "status_page.h"
 
+#include "network_choice.h"
+
 namespace ombrix_bridge {
 
 using Clock = ombrix::protocols::Clock;
@@ -9,7 +11,12 @@ StatusPage::StatusPage(const Api& api, const BridgeConfig& config)
 
 StatusPage::~StatusPage() { Stop(); }
 
-bool StatusPage::Start(std::string* error) { return server_.Start(config_.http, error); }
+bool StatusPage::Start(std::string* error) {
+  std::vector<std::string> hosts = config_.httpHosts;
+  for (const NetworkInterfaceInfo& info : ListNetworkInterfaces()) hosts.push_back(info.address.to_string());
+  server_.AllowHosts(hosts);
+  return server_.Start(config_.http, error);
+}
 
 void StatusPage::Update(const std::vector<std::unique_ptr<OutputUniverse>>& outputs,
                         const std::vector<std::unique_ptr<InputStream>>& inputs,

@@ -57,23 +57,30 @@ class PoolHandle : public httplib::TaskQueue {
   WorkerPool* pool_;
 };
 
-// Whether a request's Host header names this machine's loopback. A page
-// elsewhere on the web can make the browser it runs in send requests to
-// 127.0.0.1 under a name of its own that it re-points there (DNS
-// rebinding) and read the answers; such requests carry that name. A
-// server on loopback only has no other way to be reached, so it answers
-// only to loopback names.
-bool LoopbackHost(const std::string& host) {
+// Whether a request's Host header names this node. A page elsewhere on the
+// web can make the browser it runs in send requests to the node's address
+// under a name of its own that it re-points there (DNS rebinding) and read
+// the answers; such requests carry that name. So the page answers only to
+// loopback names, the node's own addresses and the names it was given
+// (--http-host), whatever address it listens on.
+bool HostAllowed(const std::string& host, const std::vector<std::string>& names) {
   std::string name = host;
   if (!name.empty() && name.front() == '[') {
     name = name.substr(1, name.find(']') == std::string::npos ? std::string::npos : name.find(']') - 1);
   } else if (name.find(':') != std::string::npos) {
     name = name.substr(0, name.find(':'));
   }
+  for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   if (name == "localhost") return true;
   asio::error_code failure;
   asio::ip::address address = asio::ip::make_address(name, failure);
-  return !failure && address.is_loopback();
+  if (!failure && address.is_loopback()) return true;
+  for (const std::string& allowed : names) {
+    std::string lower = allowed;
+    for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    if (lower == name) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -143,15 +150,13 @@ void StatusServer::Stop() {
 }
 
 void StatusServer::Routes() {
-  asio::error_code failure;
-  if (asio::ip::make_address(address_, failure).is_loopback()) {
-    server_->set_pre_routing_handler([](const httplib::Request& request, httplib::Response& response) {
-      if (LoopbackHost(request.get_header_value("Host"))) return httplib::Server::HandlerResponse::Unhandled;
-      response.status = 403;
-      response.set_content("this page answers to 127.0.0.1, [::1] or localhost only\n", "text/plain");
-      return httplib::Server::HandlerResponse::Handled;
-    });
-  }
+  server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+    if (HostAllowed(request.get_header_value("Host"), hosts_)) return httplib::Server::HandlerResponse::Unhandled;
+    response.status = 403;
+    response.set_content("this page answers to localhost, the node's addresses and the names given with --http-host\n",
+                         "text/plain");
+    return httplib::Server::HandlerResponse::Handled;
+  });
   auto asset = [this](const char* path, const PageAsset& asset) {
     server_->Get(path, [&asset](const httplib::Request&, httplib::Response& response) {
       response.set_content(reinterpret_cast<const char*>(asset.data), asset.size, asset.type);

@@ -6,8 +6,9 @@
 // queue of accepted connections, at most kMaxStreams live pages at once (so
 // a worker is always left for the API), request bodies of at most 1 KiB,
 // short read, write and keep-alive time-outs, so a stalled browser holds
-// one worker for a few seconds at most and never the bridge thread. On a
-// loopback address it answers only requests addressed to a loopback name.
+// one worker for a few seconds at most and never the bridge thread. It
+// answers only requests addressed to a loopback name, one of the node's
+// addresses or a name given to AllowHosts, on every address it listens on.
 #ifndef OMBRIX_BRIDGE_HTTP_STATUS_SERVER_H
 #define OMBRIX_BRIDGE_HTTP_STATUS_SERVER_H
 
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "snapshot_board.h"
 
@@ -41,6 +43,9 @@ class StatusServer {
   explicit StatusServer(SnapshotBoard* board);
   ~StatusServer();
 
+  // Names and addresses besides loopback's that requests may be addressed
+  // to; call before Start.
+  void AllowHosts(std::vector<std::string> names) { hosts_ = std::move(names); }
   // Binds and starts serving on a thread of its own.
   bool Start(const std::string& where, std::string* error);
   // Ends every stream and joins the server's threads; a stalled client can
@@ -58,6 +63,7 @@ class StatusServer {
   std::thread listener_;
   // Set by Start before the server's threads run; read-only afterwards.
   std::string address_;
+  std::vector<std::string> hosts_;
   int port_ = 0;
   std::atomic<int> streams_{0};  // live event streams, counted by the workers
 };

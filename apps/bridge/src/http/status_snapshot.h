@@ -42,7 +42,8 @@ struct UniverseStatus {
   std::string protocol;  // "sacn" or "artnet"
   uint16_t number = 0;   // sACN universe or Art-Net 15-bit port-address
   double packetsPerSecond = 0;
-  bool fading = false;                                          // every source gone, fading to zero
+  bool fading = false;    // every source gone, fading to zero
+  std::string joinError;  // why multicast for it could not be joined; empty when joined
   std::array<uint8_t, ombrix::protocols::kSlotCount> levels{};  // what goes to the interfaces
   // Index into sources of the slot's owner in the merge, or -1 (kNoOwner).
   std::array<int16_t, ombrix::protocols::kSlotCount> owners{};

@@ -41,6 +41,7 @@ class StatusApiTest : public BridgeTest {
  protected:
   void StartWithPage(BridgeConfig config) {
     config.http = "127.0.0.1:0";
+    config.httpHosts = {"show-pc.example"};
     StartBridge(config);
     ASSERT_GT(bridge_->HttpPort(), 0);
     client_ = std::make_unique<httplib::Client>("127.0.0.1", bridge_->HttpPort());
@@ -202,7 +203,7 @@ TEST_F(StatusApiTest, NothingChangesTheBridgeAndRequestsAreBounded) {
   ASSERT_TRUE(rebound);
   EXPECT_EQ(rebound->status, 403);
   EXPECT_EQ(rebound->body.find("universes"), std::string::npos);
-  for (const char* host : {"localhost:1", "127.0.0.1", "[::1]:8080"}) {
+  for (const char* host : {"localhost:1", "127.0.0.1", "[::1]:8080", "Show-PC.example:8080"}) {
     httplib::Result named = client_->Get("/api/status", {{"Host", host}});
     ASSERT_TRUE(named) << host;
     EXPECT_EQ(named->status, 200) << host;
