@@ -52,6 +52,7 @@ bool UdpSocket::Open(const asio::ip::address& bind, int port, std::string* error
     socket_.set_option(asio::ip::multicast::outbound_interface(bind.to_v4()), failure);
   }
   if (!failure) IgnorePortUnreachable(socket_, failure);
+  if (!failure && bind.is_v4()) ReceiveEveryJoinedGroup(socket_);
   // Multicast stays looped back, so that receivers on this machine (a
   // visualiser, a console in software) hear what we send; the sACN receiver
   // ignores our own CIDs. (Windows applies the option to receiving instead,

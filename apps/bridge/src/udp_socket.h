@@ -27,6 +27,13 @@ bool ParseEndpoint(const std::string& text, int defaultPort, Endpoint* endpoint,
 // next receive (udp_socket_posix.cpp, udp_socket_win32.cpp).
 void IgnorePortUnreachable(asio::ip::udp::socket& socket, asio::error_code& failure);
 
+// The socket receives the datagrams of every group a socket of this
+// process joined on the port, not only its own joins, so that groups held
+// by membership sockets arrive here (Linux: IP_MULTICAST_ALL, on by default
+// and set again in case; elsewhere groups are not spread and nothing is
+// needed).
+void ReceiveEveryJoinedGroup(asio::ip::udp::socket& socket);
+
 class UdpSocket {
  public:
   using Handler = std::function<void(const uint8_t* data, size_t size, const Endpoint& sender)>;

@@ -17,4 +17,6 @@ void IgnorePortUnreachable(asio::ip::udp::socket& socket, asio::error_code& fail
   WSAIoctl(socket.native_handle(), SIO_UDP_CONNRESET, &report, sizeof(report), nullptr, 0, &returned, nullptr, nullptr);
 }
 
+void ReceiveEveryJoinedGroup(asio::ip::udp::socket&) {}
+
 }  // namespace ombrix_bridge
