@@ -42,6 +42,7 @@ seed "$build/corpus/sacn_parse_fuzz/discovery" "$sacn_root 706e 00000008 $cid 70
 # ArtDmx, ArtPoll, ArtSync, and an ArtPollReply header.
 artnet_id="4172742d4e657400"
 seed "$build/corpus/artnet_parse_fuzz/dmx" "$artnet_id 0050 000e 05 00 23 01 0004 01020304"
+seed "$build/corpus/artnet_parse_fuzz/dmx-odd-padded" "$artnet_id 0050 000e 05 00 23 01 0003 010203 00"
 seed "$build/corpus/artnet_parse_fuzz/poll" "$artnet_id 0020 000e 20 10 0020 0010 0000 0000"
 seed "$build/corpus/artnet_parse_fuzz/sync" "$artnet_id 0052 000e 0000"
 seed "$build/corpus/artnet_parse_fuzz/reply" "$artnet_id 0021 0a000005 3619 $(zeros 223)"
