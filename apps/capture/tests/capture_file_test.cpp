@@ -20,8 +20,6 @@ namespace proto = ombrix::protocols;
 using ombrix_bridge_test::Levels;
 using ombrix_bridge_test::MakeSacnData;
 
-constexpr int64_t kBase = 1700000000LL * 1000000000;
-
 std::vector<uint8_t> RawIp(const std::vector<uint8_t>& payload, uint16_t port = 5568) {
   std::vector<uint8_t> frame(proto::kIpv4UdpHeaderSize + payload.size());
   proto::BuildIpv4Udp(0x0A000002, 0xEFFF0001, 50000, port, 1, payload.data(), payload.size(), frame.data(),

@@ -19,6 +19,10 @@ inline std::string ScratchPath(const std::string& name) {
   return std::string(dir ? dir : "/tmp") + "/ombrix-capture-" + std::to_string(getpid()) + "-" + name;
 }
 
+// The start of the tests' shows: a time in 2023, in nanoseconds, as a
+// capture of today would have it.
+constexpr int64_t kBase = 1700000000LL * 1000000000;
+
 struct TimedFrame {
   int64_t timeNs;
   std::vector<uint8_t> bytes;

@@ -21,7 +21,6 @@ using ombrix_bridge_test::Levels;
 using ombrix_bridge_test::MakeSacnData;
 using ombrix_bridge_test::SimApi;
 
-constexpr int64_t kBase = 1700000000LL * 1000000000;
 constexpr int64_t kInterval = 10000000;  // 100 frames per second
 
 Levels Look(int step) {

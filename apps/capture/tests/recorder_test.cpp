@@ -57,16 +57,22 @@ std::vector<Recorded> ReadRecording(const std::string& path) {
 
 class RecorderTest : public ombrix_bridge_test::BridgeTest {};
 
-TEST_F(RecorderTest, NamedUniversesOnlyAsTheyArrive) {
-  std::string path = ScratchPath("network.pcap");
+// Listening on loopback ports of its own, joining no group.
+RecordOptions LoopbackRecording(const std::string& path) {
   RecordOptions options;
   options.file = path;
   options.bind = "127.0.0.1";
   options.sacnPort = ombrix_bridge_test::FreeUdpPort();
   options.artnetPort = ombrix_bridge_test::FreeUdpPort();
   options.unicastOnly = true;
-  options.universes = {"sacn:2"};
   options.statusSeconds = 0;
+  return options;
+}
+
+TEST_F(RecorderTest, NamedUniversesOnlyAsTheyArrive) {
+  std::string path = ScratchPath("network.pcap");
+  RecordOptions options = LoopbackRecording(path);
+  options.universes = {"sacn:2"};
   ombrix_bridge_test::Peer console;
   std::atomic<int> sent{0};
   std::atomic<bool> done{false};
@@ -101,15 +107,9 @@ TEST_F(RecorderTest, NamedUniversesOnlyAsTheyArrive) {
 
 TEST_F(RecorderTest, RotatesToNumberedFilesThatEachStayWithinTheLimit) {
   std::string path = ScratchPath("rotated.pcap");
-  RecordOptions options;
-  options.file = path;
-  options.bind = "127.0.0.1";
-  options.sacnPort = ombrix_bridge_test::FreeUdpPort();
-  options.artnetPort = ombrix_bridge_test::FreeUdpPort();
-  options.unicastOnly = true;
+  RecordOptions options = LoopbackRecording(path);
   options.maxBytes = 4096;  // five sACN packets of 512 slots per file
   options.rotate = true;
-  options.statusSeconds = 0;
   ombrix_bridge_test::Peer console;
   std::atomic<bool> done{false};
   std::thread sender([&] {
