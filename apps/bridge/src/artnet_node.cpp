@@ -109,7 +109,6 @@ void ArtnetNode::Merge(Output& output, TimePoint now) {
   output.merged = output.sources.generation();
   uint8_t levels[kSlotCount];
   size_t sources = output.sources.Merge(levels, nullptr);
-  output.output->sources = output.sources.SourceCount();
   std::string event = output.output->Apply(levels, sources, now);
   if (!event.empty()) log_(event);
 }

@@ -89,7 +89,6 @@ void SacnReceiver::Merge(Universe& universe, TimePoint now) {
   universe.merged = universe.sources.generation();
   uint8_t levels[kSlotCount];
   size_t sources = universe.sources.Merge(levels, nullptr);
-  universe.output->sources = universe.sources.SourceCount();
   std::string event = universe.output->Apply(levels, sources, now);
   if (!event.empty()) log_(event);
 }

@@ -71,13 +71,19 @@ bool UdpSocket::Open(const asio::ip::address& bind, int port, std::string* error
   return true;
 }
 
-bool UdpSocket::JoinOn(asio::ip::udp::socket& socket, const asio::ip::address& group, asio::error_code& failure) {
+template <typename Option>
+void UdpSocket::SetMembership(asio::ip::udp::socket& socket, const asio::ip::address& group,
+                              asio::error_code& failure) {
   failure.clear();
   if (group.is_v4() && bind_.is_v4()) {
-    socket.set_option(asio::ip::multicast::join_group(group.to_v4(), bind_.to_v4()), failure);
+    socket.set_option(Option(group.to_v4(), bind_.to_v4()), failure);
   } else {
-    socket.set_option(asio::ip::multicast::join_group(group), failure);
+    socket.set_option(Option(group), failure);
   }
+}
+
+bool UdpSocket::JoinOn(asio::ip::udp::socket& socket, const asio::ip::address& group, asio::error_code& failure) {
+  SetMembership<asio::ip::multicast::join_group>(socket, group, failure);
   return !failure;
 }
 
@@ -112,11 +118,7 @@ void UdpSocket::Leave(const asio::ip::address& group) {
   if (found == groups_.end()) return;
   asio::ip::udp::socket& socket = found->second ? *found->second : socket_;
   asio::error_code ignored;
-  if (group.is_v4() && bind_.is_v4()) {
-    socket.set_option(asio::ip::multicast::leave_group(group.to_v4(), bind_.to_v4()), ignored);
-  } else {
-    socket.set_option(asio::ip::multicast::leave_group(group), ignored);
-  }
+  SetMembership<asio::ip::multicast::leave_group>(socket, group, ignored);
   groups_.erase(found);
 }
 

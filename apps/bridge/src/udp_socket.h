@@ -68,6 +68,10 @@ class UdpSocket {
  private:
   void Receive();
   bool JoinOn(asio::ip::udp::socket& socket, const asio::ip::address& group, asio::error_code& failure);
+  // Joins or leaves (Option: asio's join_group or leave_group) group on
+  // socket, on the bound interface where there is one.
+  template <typename Option>
+  void SetMembership(asio::ip::udp::socket& socket, const asio::ip::address& group, asio::error_code& failure);
 
   asio::io_context& io_;
   asio::ip::udp::socket socket_;

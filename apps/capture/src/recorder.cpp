@@ -174,11 +174,14 @@ int RunRecord(const ombrix_tool::Api& api, const RecordOptions& options, const s
     }
   };
   std::set<uint16_t> joined;
+  // A refused join is logged for the first universes joined only: sources
+  // announcing hundreds of universes must not fill the log with a line each.
+  constexpr size_t kJoinFailuresLogged = 24;
   auto join = [&](uint16_t universe) {
     if (options.unicastOnly || !joined.insert(universe).second) return;
     std::array<uint8_t, 4> group = proto::SacnMulticastGroup(universe);
     std::string why;
-    if (!sacnSocket->Join(asio::ip::make_address_v4(group), &why) && joined.size() < 24) {
+    if (!sacnSocket->Join(asio::ip::make_address_v4(group), &why) && joined.size() <= kJoinFailuresLogged) {
       RecordLog("sacn:" + std::to_string(universe) + ": could not join its multicast group (" + why +
                 "); unicast still arrives");
     }
