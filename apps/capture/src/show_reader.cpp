@@ -1,6 +1,8 @@
 #include "show_reader.h"
 
+#include "protocols/artnet_layout.h"
 #include "protocols/byte_order.h"
+#include "protocols/sacn_layout.h"
 
 namespace ombrix_capture {
 
@@ -127,10 +129,10 @@ int ShowReader::Next(ShowDatagram* datagram, std::string* error) {
     // The universe (or port-address) for the loop period's interval.
     uint32_t key = (datagram->protocol == ShowProtocol::kSacn ? 0x10000u : 0x20000u);
     const UdpView& udp = datagram->udp;
-    if (datagram->protocol == ShowProtocol::kSacn && udp.size >= 115) {
-      key |= bytes::Big16(udp.payload + 113);
-    } else if (datagram->protocol == ShowProtocol::kArtnet && udp.size >= 16) {
-      key |= bytes::Little16(udp.payload + 14);
+    if (datagram->protocol == ShowProtocol::kSacn && udp.size >= sacn::kDataUniverse + 2) {
+      key |= bytes::Big16(udp.payload + sacn::kDataUniverse);
+    } else if (datagram->protocol == ShowProtocol::kArtnet && udp.size >= artnet::kDmxNet + 1) {
+      key |= bytes::Little16(udp.payload + artnet::kDmxSubUni);  // SubUni, then Net
     }
     // The mean interval of the universe, from its first datagram to this
     // one: steadier than the last interval alone, which carries its jitter.
