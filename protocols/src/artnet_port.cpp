@@ -21,6 +21,64 @@ bool OutOfSequence(uint8_t last, uint8_t received) {
 
 ArtnetPort::ArtnetPort(uint16_t portAddress) : portAddress_(portAddress) {}
 
+void ArtnetPort::AssignRole(Source& source) const {
+  std::string withPhysical = source.info.address + "/" + std::to_string(source.info.physical);
+  source.info.role = RoleOf(rules_, {source.info.address, withPhysical});
+}
+
+void ArtnetPort::SetRules(const MergeRules& rules, TimePoint now) {
+  rules_ = rules;
+  for (size_t index = sources_.size(); index-- > 0;) {
+    AssignRole(sources_[index]);
+    if (rules_.mode == MergeMode::kOnly && sources_[index].info.role != SourceRole::kPrimary) {
+      events_.Add({SourceEvent::Kind::kDeselected, std::string(), sources_[index].info.address, now});
+      sources_.erase(sources_.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+  }
+  ++generation_;
+  Reselect(now);
+}
+
+void ArtnetPort::Reselect(TimePoint now) {
+  if (rules_.mode != MergeMode::kBackup) return;
+  bool primary = false, backup = false;
+  for (const Source& source : sources_) {
+    if (source.info.slotCount == 0) continue;
+    primary = primary || source.info.role == SourceRole::kPrimary;
+    backup = backup || source.info.role == SourceRole::kBackup;
+  }
+  if (backup_.Update(primary, backup, rules_.takeback, now)) ++generation_;
+}
+
+bool ArtnetPort::Excludes(std::string_view address, uint8_t physical, TimePoint now) {
+  for (Excluded& excluded : excluded_) {
+    if (excluded.address == address && excluded.physical == physical) {
+      excluded.lastSeen = now;
+      return true;
+    }
+  }
+  return false;
+}
+
+void ArtnetPort::TakeOnly(const Source& kept, TimePoint now) {
+  cancelMerge_ = false;
+  for (size_t index = sources_.size(); index-- > 0;) {
+    Source& other = sources_[index];
+    if (&other == &kept) continue;
+    excluded_.push_back({other.info.address, other.info.physical, now});
+    events_.Add({SourceEvent::Kind::kDeselected, std::string(), other.info.address, now});
+    sources_.erase(sources_.begin() + static_cast<std::ptrdiff_t>(index));
+  }
+  ++generation_;
+}
+
+void ArtnetPort::StoreLevels(Source& source, const uint8_t* data, uint16_t count) {
+  source.levels.Store(data, count, &changeClock_);
+  source.info.slotCount = count;
+  source.info.held = false;
+  ++generation_;
+}
+
 bool ArtnetPort::Synchronous(std::string_view sender, TimePoint now) const {
   // A merging port outputs as data comes; so does a node that has not seen
   // ArtSync from this sender within the last 4 s.
@@ -34,13 +92,19 @@ std::optional<DropKind> ArtnetPort::OnDmx(const ArtDmx& packet, std::string_view
   for (Source& candidate : sources_) {
     if (candidate.info.address == address && candidate.info.physical == packet.physical) source = &candidate;
   }
+  if (!source && Excludes(address, packet.physical, now)) return DropKind::kNotSelected;
   if (!source) {
+    if (rules_.mode == MergeMode::kOnly) {
+      std::string withPhysical = std::string(address) + "/" + std::to_string(packet.physical);
+      if (RoleOf(rules_, {address, withPhysical}) != SourceRole::kPrimary) return DropKind::kNotSelected;
+    }
     if (sources_.size() >= kArtnetMergeSources) return DropKind::kSourceLimit;
     sources_.emplace_back();
     source = &sources_.back();
     source->info.address = std::string(address);
     source->info.physical = packet.physical;
     source->info.firstSeen = now;
+    AssignRole(*source);
     events_.Add({SourceEvent::Kind::kJoined, std::string(), source->info.address, now});
     // The second source starts a merge, in which ArtSync no longer holds
     // data: whatever the first one held goes out now.
@@ -54,7 +118,12 @@ std::optional<DropKind> ArtnetPort::OnDmx(const ArtDmx& packet, std::string_view
   }
   if (packet.sequence != 0) source->lastSequence = packet.sequence;
   source->info.lastSeen = now;
+  source->info.lost = false;
   ++source->info.packets;
+  if (cancelMerge_) {
+    TakeOnly(*source, now);
+    source = &sources_.front();
+  }
   uint16_t length = packet.length > kSlotCount ? static_cast<uint16_t>(kSlotCount) : packet.length;
   if (Synchronous(address, now)) {
     std::memcpy(source->heldLevels.data(), packet.data, length);
@@ -62,19 +131,14 @@ std::optional<DropKind> ArtnetPort::OnDmx(const ArtDmx& packet, std::string_view
     source->info.held = true;
     return std::nullopt;
   }
-  std::memcpy(source->levels.data(), packet.data, length);
-  source->info.slotCount = length;
-  source->info.held = false;
-  ++generation_;
+  StoreLevels(*source, packet.data, length);
+  Reselect(now);
   return std::nullopt;
 }
 
 void ArtnetPort::ApplyHeld(Source& source) {
   if (!source.info.held) return;
-  std::memcpy(source.levels.data(), source.heldLevels.data(), source.heldCount);
-  source.info.slotCount = source.heldCount;
-  source.info.held = false;
-  ++generation_;
+  StoreLevels(source, source.heldLevels.data(), source.heldCount);
 }
 
 void ArtnetPort::OnSync(std::string_view address, TimePoint now) {
@@ -84,16 +148,31 @@ void ArtnetPort::OnSync(std::string_view address, TimePoint now) {
   for (Source& source : sources_) {
     if (source.info.address == address) ApplyHeld(source);
   }
+  Reselect(now);
 }
 
 void ArtnetPort::Expire(TimePoint now) {
-  for (size_t index = sources_.size(); index-- > 0;) {
-    if (now - sources_[index].info.lastSeen >= kArtnetSourceTimeout) {
+  for (Source& source : sources_) {
+    if (!source.info.lost && now - source.info.lastSeen >= kArtnetSourceTimeout) {
+      source.info.lost = true;
+      lossBatch_.Lost(now);
+    }
+  }
+  if (lossBatch_.Due(now)) {
+    lossBatch_.Close();
+    for (size_t index = sources_.size(); index-- > 0;) {
+      if (!sources_[index].info.lost) continue;
       events_.Add({SourceEvent::Kind::kTimedOut, std::string(), sources_[index].info.address, now});
       sources_.erase(sources_.begin() + static_cast<std::ptrdiff_t>(index));
       ++generation_;
     }
   }
+  for (size_t index = excluded_.size(); index-- > 0;) {
+    if (now - excluded_[index].lastSeen >= kArtnetSourceTimeout) {
+      excluded_.erase(excluded_.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+  }
+  Reselect(now);
   // ArtSync has stopped: back to output on arrival, held data first.
   if (!syncSender_.empty() && now - lastSync_ >= kArtnetSyncTimeout) {
     syncSender_.clear();
@@ -106,11 +185,11 @@ size_t ArtnetPort::Merge(uint8_t levels[kSlotCount], int16_t owner[kSlotCount]) 
   inputs.reserve(sources_.size());
   for (const Source& source : sources_) {
     MergeSource input;
-    input.levels = source.levels.data();
-    input.slotCount = source.info.slotCount;
+    input.eligible = rules_.mode != MergeMode::kBackup || backup_.Drives(source.info.role);
+    input.levels = &source.levels;
     inputs.push_back(input);
   }
-  return MergeSlots(inputs, levels, owner);
+  return MergeSlots(inputs, rules_.mode == MergeMode::kLtp, levels, MergeWinners{owner, nullptr});
 }
 
 std::vector<ArtnetSourceInfo> ArtnetPort::Sources() const {

@@ -37,6 +37,8 @@ const char* DropKindName(DropKind kind) {
       return "other-start-code";
     case DropKind::kSourceLimit:
       return "source-limit";
+    case DropKind::kNotSelected:
+      return "not-selected";
     case DropKind::kNotAllowed:
       return "not-allowed";
     case DropKind::kNotConfigured:

@@ -6,6 +6,17 @@
 #include "protocols/sacn_packet.h"
 
 namespace ombrix::protocols {
+
+std::string CidText(const Cid& cid) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (size_t i = 0; i < cid.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+    text += kHex[cid[i] >> 4];
+    text += kHex[cid[i] & 0x0F];
+  }
+  return text;
+}
 namespace {
 
 using namespace sacn;

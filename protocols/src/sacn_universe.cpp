@@ -19,7 +19,45 @@ bool OutOfSequence(uint8_t last, uint8_t received) {
 
 }  // namespace
 
-SacnUniverse::SacnUniverse(uint16_t universe, size_t sourceLimit) : universe_(universe), sourceLimit_(sourceLimit) {}
+SacnUniverse::SacnUniverse(uint16_t universe, size_t sourceLimit, std::chrono::milliseconds prioritiesWait)
+    : universe_(universe), sourceLimit_(sourceLimit), prioritiesWait_(prioritiesWait) {}
+
+void SacnUniverse::SetRules(const MergeRules& rules, TimePoint now) {
+  rules_ = rules;
+  for (size_t index = sources_.size(); index-- > 0;) {
+    AssignRole(sources_[index]);
+    if (rules_.mode == MergeMode::kOnly && sources_[index].info.role != SourceRole::kPrimary) {
+      Remove(index, SourceEvent::Kind::kDeselected, now);
+    }
+  }
+  ++generation_;
+  Reselect(now);
+}
+
+void SacnUniverse::AssignRole(Source& source) {
+  source.info.role = RoleOf(rules_, {source.cidText, source.info.name, source.info.address});
+}
+
+bool SacnUniverse::Ready(const Source& source) {
+  return !source.info.preview && source.info.slotCount > 0 && !source.info.awaitingPriorities;
+}
+
+void SacnUniverse::Reselect(TimePoint now) {
+  if (rules_.mode != MergeMode::kBackup) return;
+  bool primary = false, backup = false;
+  for (const Source& source : sources_) {
+    if (!Ready(source)) continue;
+    primary = primary || source.info.role == SourceRole::kPrimary;
+    backup = backup || source.info.role == SourceRole::kBackup;
+  }
+  if (backup_.Update(primary, backup, rules_.takeback, now)) ++generation_;
+}
+
+void SacnUniverse::StoreLevels(Source& source, const uint8_t* slots, uint16_t count) {
+  source.levels.Store(slots, count, &changeClock_);
+  source.info.slotCount = count;
+  ++generation_;
+}
 
 SacnUniverse::Source* SacnUniverse::Find(const Cid& cid) {
   for (Source& source : sources_) {
@@ -36,6 +74,9 @@ SacnUniverse::Source* SacnUniverse::Add(const SacnData& packet, std::string_view
   source.info.name = PrintableText(packet.sourceName);
   source.info.address = std::string(address);
   source.info.firstSeen = now;
+  source.cidText = CidText(packet.cid);
+  source.info.awaitingPriorities = prioritiesWait_.count() > 0;
+  AssignRole(source);
   events_.Add({SourceEvent::Kind::kJoined, source.info.name, source.info.address, now});
   return &source;
 }
@@ -53,21 +94,28 @@ std::optional<DropKind> SacnUniverse::OnData(const SacnData& packet, std::string
   if (!source) {
     // A source that ends a stream we never saw leaves nothing behind.
     if (packet.streamTerminated) return std::nullopt;
+    if (rules_.mode == MergeMode::kOnly &&
+        RoleOf(rules_, {CidText(packet.cid), packet.sourceName, address}) != SourceRole::kPrimary) {
+      return DropKind::kNotSelected;
+    }
     if (sources_.size() >= sourceLimit_) return DropKind::kSourceLimit;
     source = Add(packet, address, now);
   } else if (OutOfSequence(source->lastSequence, packet.sequence)) {
     ++source->info.sequenceErrors;
     return DropKind::kOutOfSequence;
   }
+  // Heard again before its loss batch left: it was never gone.
+  source->info.lost = false;
 
   source->lastSequence = packet.sequence;
   source->info.lastSeen = now;
   ++source->info.packets;
-  if (packet.sourceName != source->rawName) {
+  if (packet.sourceName != source->rawName || address != source->info.address) {
     source->rawName = std::string(packet.sourceName);
     source->info.name = PrintableText(packet.sourceName);
+    source->info.address = std::string(address);
+    AssignRole(*source);
   }
-  if (address != source->info.address) source->info.address = std::string(address);
 
   if (packet.streamTerminated) {
     Remove(static_cast<size_t>(source - sources_.data()), SourceEvent::Kind::kTerminated, now);
@@ -79,7 +127,9 @@ std::optional<DropKind> SacnUniverse::OnData(const SacnData& packet, std::string
   source->info.preview = packet.preview;
   source->info.priority = packet.priority;
   if (packet.preview) return DropKind::kPreview;
-  return TakeLevels(*source, packet, now);
+  std::optional<DropKind> drop = TakeLevels(*source, packet, now);
+  Reselect(now);
+  return drop;
 }
 
 std::optional<DropKind> SacnUniverse::TakeLevels(Source& source, const SacnData& packet, TimePoint now) {
@@ -88,6 +138,7 @@ std::optional<DropKind> SacnUniverse::TakeLevels(Source& source, const SacnData&
     source.slotPriorityCount = packet.slotCount;
     source.slotPrioritiesSeen = now;
     source.info.perSlotPriority = true;
+    source.info.awaitingPriorities = false;
     ++generation_;
     return std::nullopt;
   }
@@ -99,9 +150,7 @@ std::optional<DropKind> SacnUniverse::TakeLevels(Source& source, const SacnData&
     source.info.held = false;
     source.syncState = SyncState::kNone;
     source.info.syncAddress = 0;
-    std::memcpy(source.levels.data(), packet.slots, packet.slotCount);
-    source.info.slotCount = packet.slotCount;
-    ++generation_;
+    StoreLevels(source, packet.slots, packet.slotCount);
     return std::nullopt;
   }
 
@@ -127,11 +176,9 @@ std::optional<DropKind> SacnUniverse::TakeLevels(Source& source, const SacnData&
 
 void SacnUniverse::ApplyHeld(Source& source) {
   if (!source.holding) return;
-  std::memcpy(source.levels.data(), source.heldLevels.data(), source.heldCount);
-  source.info.slotCount = source.heldCount;
+  StoreLevels(source, source.heldLevels.data(), source.heldCount);
   source.holding = false;
   source.info.held = false;
-  ++generation_;
 }
 
 void SacnUniverse::OnSync(const SacnSync& packet, TimePoint now) {
@@ -142,6 +189,7 @@ void SacnUniverse::OnSync(const SacnSync& packet, TimePoint now) {
     source.syncSince = now;
     ApplyHeld(source);
   }
+  Reselect(now);
 }
 
 void SacnUniverse::UpdateSyncTimeouts(Source& source, TimePoint now) {
@@ -154,11 +202,14 @@ void SacnUniverse::UpdateSyncTimeouts(Source& source, TimePoint now) {
 }
 
 void SacnUniverse::Expire(TimePoint now) {
-  for (size_t index = sources_.size(); index-- > 0;) {
-    Source& source = sources_[index];
-    if (now - source.info.lastSeen >= kSacnSourceTimeout) {
-      Remove(index, SourceEvent::Kind::kTimedOut, now);
-      continue;
+  for (Source& source : sources_) {
+    if (!source.info.lost && now - source.info.lastSeen >= kSacnSourceTimeout) {
+      source.info.lost = true;
+      lossBatch_.Lost(now);
+    }
+    if (source.info.awaitingPriorities && now - source.info.firstSeen >= prioritiesWait_) {
+      source.info.awaitingPriorities = false;
+      ++generation_;
     }
     if (source.slotPriorityCount > 0 && now - source.slotPrioritiesSeen >= kSacnSourceTimeout) {
       source.slotPriorityCount = 0;
@@ -167,16 +218,24 @@ void SacnUniverse::Expire(TimePoint now) {
     }
     UpdateSyncTimeouts(source, now);
   }
+  if (lossBatch_.Due(now)) RemoveLostBatch(now);
+  Reselect(now);
 }
 
-size_t SacnUniverse::Merge(uint8_t levels[kSlotCount], int16_t owner[kSlotCount]) const {
+void SacnUniverse::RemoveLostBatch(TimePoint now) {
+  lossBatch_.Close();
+  for (size_t index = sources_.size(); index-- > 0;) {
+    if (sources_[index].info.lost) Remove(index, SourceEvent::Kind::kTimedOut, now);
+  }
+}
+
+size_t SacnUniverse::Merge(uint8_t levels[kSlotCount], int16_t owner[kSlotCount], uint8_t priority[kSlotCount]) const {
   std::vector<MergeSource> inputs;
   inputs.reserve(sources_.size());
   for (const Source& source : sources_) {
     MergeSource input;
-    input.eligible = !source.info.preview;
-    input.levels = source.levels.data();
-    input.slotCount = source.info.slotCount;
+    input.eligible = Ready(source) && (rules_.mode != MergeMode::kBackup || backup_.Drives(source.info.role));
+    input.levels = &source.levels;
     input.priority = source.info.priority;
     if (source.slotPriorityCount > 0) {
       input.slotPriorities = source.slotPriorities.data();
@@ -184,7 +243,7 @@ size_t SacnUniverse::Merge(uint8_t levels[kSlotCount], int16_t owner[kSlotCount]
     }
     inputs.push_back(input);
   }
-  return MergeSlots(inputs, levels, owner);
+  return MergeSlots(inputs, rules_.mode == MergeMode::kLtp, levels, MergeWinners{owner, priority});
 }
 
 std::vector<SacnSourceInfo> SacnUniverse::Sources() const {

@@ -15,6 +15,8 @@ const char* SourceEventKindName(SourceEvent::Kind kind) {
       return "terminated";
     case SourceEvent::Kind::kSyncLost:
       return "sync-lost";
+    case SourceEvent::Kind::kDeselected:
+      return "deselected";
   }
   return "?";
 }

@@ -47,9 +47,11 @@ TEST(ArtnetMerge, TwoSourcesHighestTakesPrecedenceAThirdIgnored) {
   port.Expire(At(9999));
   EXPECT_EQ(port.SourceCount(), 2u);
   port.Expire(At(10000));
-  ASSERT_EQ(port.SourceCount(), 1u);
+  port.OnDmx(second.packet, "10.0.0.2", At(10500));
+  port.Expire(At(11000));
+  ASSERT_EQ(port.SourceCount(), 1u) << "lost at 10 s, left with its loss batch";
   EXPECT_EQ(port.Sources()[0].address, "10.0.0.2");
-  EXPECT_EQ(port.OnDmx(third.packet, "10.0.0.3", At(10001)), std::nullopt);
+  EXPECT_EQ(port.OnDmx(third.packet, "10.0.0.3", At(11001)), std::nullopt);
   merged = MergeOf(port);
   EXPECT_EQ(merged.levels[0], 255);
   EXPECT_EQ(merged.levels[2], 0) << "the first source's slots went with it";

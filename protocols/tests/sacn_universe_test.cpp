@@ -15,6 +15,10 @@ using ombrix_test::At;
 using ombrix_test::Merged;
 using ombrix_test::MergeOf;
 
+// The rules below hold whether or not new sources wait for their 0xDD
+// packet; that wait has tests of its own.
+constexpr std::chrono::milliseconds kNoPrioritiesWait{0};
+
 // One sACN source: builds the parsed form of its packets, counting its
 // sequence numbers as a real source does.
 struct Sender {
@@ -49,7 +53,7 @@ struct Sender {
 std::vector<uint8_t> Levels(size_t count, uint8_t value) { return std::vector<uint8_t>(count, value); }
 
 TEST(SacnSequence, StalePacketsDroppedAndLargeJumpsBackRestart) {
-  SacnUniverse universe(1);
+  SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
   Sender desk(1);
   desk.sequence = 10;
   EXPECT_EQ(universe.OnData(desk.Packet({1}), "a", At(0)), std::nullopt);
@@ -77,7 +81,7 @@ TEST(SacnSequence, StalePacketsDroppedAndLargeJumpsBackRestart) {
 }
 
 TEST(SacnSequence, CountedPerSource) {
-  SacnUniverse universe(1);
+  SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
   Sender first(1), second(2);
   second.sequence = 200;
   EXPECT_EQ(universe.OnData(first.Packet({1}), "a", At(0)), std::nullopt);
@@ -87,7 +91,7 @@ TEST(SacnSequence, CountedPerSource) {
 }
 
 TEST(SacnSources, SilentSourceLeavesAfterTwoAndAHalfSeconds) {
-  SacnUniverse universe(1);
+  SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
   Sender desk(1, "Desk \x1b[2J\x01 \xC3\xA9\xFF");
   universe.OnData(desk.Packet(Levels(512, 40)), "10.0.0.1:5568", At(0));
   std::vector<SourceEvent> events = universe.TakeEvents();
@@ -99,7 +103,12 @@ TEST(SacnSources, SilentSourceLeavesAfterTwoAndAHalfSeconds) {
   universe.Expire(At(2499));
   EXPECT_EQ(universe.SourceCount(), 1u);
   EXPECT_EQ(MergeOf(universe).levels[511], 40);
+  // Lost at 2.5 s, it keeps its look until its loss batch leaves.
   universe.Expire(At(2500));
+  ASSERT_EQ(universe.SourceCount(), 1u);
+  EXPECT_TRUE(universe.Sources()[0].lost);
+  EXPECT_EQ(MergeOf(universe).levels[511], 40);
+  universe.Expire(At(2500 + kSourceLossWindow.count()));
   EXPECT_EQ(universe.SourceCount(), 0u);
   Merged merged = MergeOf(universe);
   EXPECT_EQ(merged.driving, 0u);
@@ -112,7 +121,7 @@ TEST(SacnSources, SilentSourceLeavesAfterTwoAndAHalfSeconds) {
 }
 
 TEST(SacnSources, StreamTerminatedLeavesAtOnceAndItsDataIsNotUsed) {
-  SacnUniverse universe(1);
+  SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
   Sender desk(1), other(2);
   universe.OnData(desk.Packet(Levels(4, 10)), "a", At(0));
   universe.OnData(other.Packet(Levels(4, 5)), "b", At(0));
@@ -139,7 +148,7 @@ TEST(SacnSources, StreamTerminatedLeavesAtOnceAndItsDataIsNotUsed) {
 }
 
 TEST(SacnSources, PreviewNeverDrivesTheOutput) {
-  SacnUniverse universe(1);
+  SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
   Sender visualiser(1);
   SacnData preview = visualiser.Packet(Levels(8, 200));
   preview.preview = true;
@@ -159,7 +168,7 @@ TEST(SacnSources, PreviewNeverDrivesTheOutput) {
 }
 
 TEST(SacnSources, StartCodesLimitsAndRouting) {
-  SacnUniverse universe(1, 2);
+  SacnUniverse universe(1, 2, kNoPrioritiesWait);
   Sender a(1), b(2), c(3);
   EXPECT_EQ(universe.OnData(a.Packet(Levels(4, 9), 0x17), "a", At(0)), DropKind::kOtherStartCode);
   EXPECT_EQ(MergeOf(universe).driving, 0u);
@@ -174,7 +183,7 @@ TEST(SacnSources, StartCodesLimitsAndRouting) {
 // ---- Merge -------------------------------------------------------------------
 
 TEST(SacnMerge, HighestPriorityWinsWhereItSends) {
-  SacnUniverse universe(1);
+  SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
   Sender backup(1), main(2);
   backup.priority = 100;
   main.priority = 150;
@@ -191,13 +200,15 @@ TEST(SacnMerge, HighestPriorityWinsWhereItSends) {
   // main leaves: backup takes every slot.
   universe.OnData(backup.Packet(Levels(512, 10)), "backup", At(2000));
   universe.Expire(At(2600));
+  universe.OnData(backup.Packet(Levels(512, 10)), "backup", At(3000));
+  universe.Expire(At(3600));
   merged = MergeOf(universe);
   EXPECT_EQ(merged.levels[0], 10);
   EXPECT_EQ(merged.owner[0], 0);
 }
 
 TEST(SacnMerge, EqualPrioritiesMergeHighestTakesPrecedence) {
-  SacnUniverse universe(1);
+  SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
   Sender a(1), b(2), low(3);
   low.priority = 99;
   universe.OnData(a.Packet({100, 0, 50, 7}), "a", At(0));
@@ -221,7 +232,7 @@ TEST(SacnMerge, EqualPrioritiesMergeHighestTakesPrecedence) {
 }
 
 TEST(SacnMerge, PerSlotPrioritiesReplaceTheUniversePriorityUntilTheyLapse) {
-  SacnUniverse universe(1);
+  SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
   Sender a(1), b(2);
   universe.OnData(a.Packet(Levels(4, 50)), "a", At(0));
   universe.OnData(b.Packet({255, 20, 30, 40}), "b", At(0));
@@ -251,7 +262,7 @@ TEST(SacnMerge, PerSlotPrioritiesReplaceTheUniversePriorityUntilTheyLapse) {
 // ---- Synchronisation ------------------------------------------------------------
 
 TEST(SacnSync, DataHeldUntilItsSourceSyncsItsAddress) {
-  SacnUniverse universe(1);
+  SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
   Sender desk(1), other(2);
   desk.syncAddress = other.syncAddress = 7;
   universe.OnData(desk.Packet({10}), "a", At(0));
@@ -292,7 +303,7 @@ TEST(SacnSync, DataHeldUntilItsSourceSyncsItsAddress) {
 TEST(SacnSync, LostSyncHoldsWithoutForceAndFollowsDataWithIt) {
   for (bool force : {false, true}) {
     SCOPED_TRACE(force ? "force sync 1" : "force sync 0");
-    SacnUniverse universe(1);
+    SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
     Sender desk(1);
     desk.syncAddress = 7;
     desk.forceSync = force;
@@ -321,7 +332,7 @@ TEST(SacnSync, LostSyncHoldsWithoutForceAndFollowsDataWithIt) {
 }
 
 TEST(SacnSync, ANewSyncAddressWaitsForItsOwnSyncPackets) {
-  SacnUniverse universe(1);
+  SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
   Sender desk(1);
   desk.syncAddress = 7;
   universe.OnData(desk.Packet({10}), "a", At(0));
@@ -342,7 +353,7 @@ TEST(SacnSync, ANewSyncAddressWaitsForItsOwnSyncPackets) {
 }
 
 TEST(SacnSync, NeverSyncedDataIsReleasedAfterTheTimeout) {
-  SacnUniverse universe(1);
+  SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
   Sender desk(1);
   desk.syncAddress = 7;
   universe.OnData(desk.Packet({10}), "a", At(0));

@@ -20,16 +20,6 @@ double SecondsSince(TimePoint then, TimePoint now) {
 
 }  // namespace
 
-std::string CidText(const std::array<uint8_t, 16>& cid) {
-  char text[37];
-  char* at = text;
-  for (size_t i = 0; i < cid.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) *at++ = '-';
-    at += snprintf(at, 3, "%02x", cid[i]);
-  }
-  return std::string(text, 36);
-}
-
 void SacnReceiver::DescribeSources(TimePoint now, std::vector<SourceView>* views) const {
   uint8_t levels[ombrix::protocols::kSlotCount];
   for (const auto& entry : universes_) {

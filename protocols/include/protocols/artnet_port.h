@@ -7,10 +7,17 @@
 //     last accepted non-zero one (or equal to it) is stale and dropped
 //     (kOutOfSequence), as sACN does; sequence 0 means the sender does not
 //     number its packets and is never checked.
-//   - Up to two sources merge highest-takes-precedence per slot; data from
-//     a third is dropped (kSourceLimit) while two are present. A source
-//     drives only the slots its ArtDmx length covers.
-//   - A source silent for 10 s (kArtnetSourceTimeout) is gone.
+//   - Up to two sources merge per slot by the port's MergeRules
+//     (merge_mode.h): highest level (HTP, the default) or latest change
+//     (LTP), the primary or backup desk alone, or the named sources only;
+//     data from a third is dropped (kSourceLimit) while two are present. A
+//     source drives only the slots its ArtDmx length covers. Sources are
+//     named by address, or "address/physical".
+//   - Cancel merge (from ArtAddress): the sender of the next ArtDmx becomes
+//     the only source; the others are dropped (kNotSelected) until they
+//     have been silent for the source time-out.
+//   - A source silent for 10 s (kArtnetSourceTimeout) is lost; sources lost
+//     within kSourceLossWindow of each other leave together.
 //   - ArtSync: a node that receives ArtSync is in synchronous mode; while
 //     it is, ArtDmx from the sender of the last ArtSync is held until the
 //     next ArtSync from that sender. The node leaves synchronous mode when
@@ -33,6 +40,8 @@
 
 #include "artnet_packet.h"
 #include "drops.h"
+#include "merge_mode.h"
+#include "slot_merge.h"
 #include "tracking.h"
 
 namespace ombrix::protocols {
@@ -46,6 +55,8 @@ struct ArtnetSourceInfo {
   uint8_t physical = 0;  // the sender's Physical port
   uint16_t slotCount = 0;
   bool held = false;  // data waiting for ArtSync
+  SourceRole role = SourceRole::kOther;  // under the port's merge rules
+  bool lost = false;                     // timed out; leaves with its loss batch
   uint64_t packets = 0;
   uint64_t sequenceErrors = 0;  // ArtDmx dropped as out of sequence
   TimePoint firstSeen{};
@@ -57,6 +68,17 @@ class ArtnetPort {
   explicit ArtnetPort(uint16_t portAddress);
 
   uint16_t portAddress() const { return portAddress_; }
+  // A re-patch: the port takes ArtDmx for another port-address from now
+  // on. Its sources stay until they time out, so a desk that follows the
+  // re-patch within the time-out is not seen to leave.
+  void SetPortAddress(uint16_t portAddress) { portAddress_ = portAddress; }
+
+  // As SacnUniverse::SetRules.
+  void SetRules(const MergeRules& rules, TimePoint now);
+  const MergeRules& rules() const { return rules_; }
+  BackupSwitch::State backupState() const { return backup_.state(); }
+  // The sender of the next ArtDmx becomes the only source.
+  void CancelMerge() { cancelMerge_ = true; }
 
   // An ArtDmx for this port-address (another one is kNotConfigured).
   // address must identify the sender's IP address only (not its UDP port),
@@ -85,15 +107,32 @@ class ArtnetPort {
  private:
   struct Source {
     ArtnetSourceInfo info;
-    std::array<uint8_t, kSlotCount> levels{};
+    SlotLevels levels;
     std::array<uint8_t, kSlotCount> heldLevels{};
     uint16_t heldCount = 0;
     uint8_t lastSequence = 0;  // 0: none numbered yet
   };
+  // A sender set aside by cancel merge, until silent for the time-out.
+  struct Excluded {
+    std::string address;
+    uint8_t physical = 0;
+    TimePoint lastSeen{};
+  };
   bool Synchronous(std::string_view sender, TimePoint now) const;
   void ApplyHeld(Source& source);
+  void StoreLevels(Source& source, const uint8_t* data, uint16_t count);
+  void AssignRole(Source& source) const;
+  bool Excludes(std::string_view address, uint8_t physical, TimePoint now);
+  void TakeOnly(const Source& kept, TimePoint now);
+  void Reselect(TimePoint now);
 
   uint16_t portAddress_;
+  MergeRules rules_;
+  BackupSwitch backup_;
+  LossBatch lossBatch_;
+  uint64_t changeClock_ = 0;  // stamps level changes for LTP
+  bool cancelMerge_ = false;  // the next ArtDmx's sender becomes the only source
+  std::vector<Excluded> excluded_;
   std::vector<Source> sources_;
   std::string syncSender_;  // address of the last ArtSync; empty: none yet
   TimePoint lastSync_{};

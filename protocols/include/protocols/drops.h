@@ -36,6 +36,7 @@ enum class DropKind : uint8_t {
   kPreview,         // sACN preview data: never drives an output
   kOtherStartCode,  // a start code other than 0x00 (levels) and 0xDD (per-slot priority)
   kSourceLimit,     // sACN: more sources than the universe tracks; Art-Net: a third source
+  kNotSelected,     // a source the universe's "only" merge does not name
   // ---- Seen only by the receiver around the trackers ----
   kNotAllowed,     // sender outside the accepted address ranges
   kNotConfigured,  // universe or port-address that nothing is mapped to

@@ -20,6 +20,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -53,6 +54,8 @@ constexpr uint8_t kSacnOptionStreamTerminated = 0x40;
 constexpr uint8_t kSacnOptionForceSync = 0x20;
 
 using Cid = std::array<uint8_t, 16>;
+// "6ba7b810-9dad-11d1-80b4-00c04fd430c8": how a CID is shown and named.
+std::string CidText(const Cid& cid);
 
 // A data packet. Also the input of BuildSacnData.
 struct SacnData {

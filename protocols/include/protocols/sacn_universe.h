@@ -15,10 +15,17 @@
 //   - Start code 0x00 carries levels; 0xDD carries per-slot priorities (0:
 //     the source does not drive that slot; above 200 counts as 200), which
 //     replace the universe priority until no 0xDD packet has come for 2.5 s.
-//     Any other start code is kOtherStartCode.
+//     A new source's levels wait up to 1.5 s (kSacnPrioritiesWait) for its
+//     first 0xDD packet, so that a console that claims only some slots never
+//     drives the others for a moment at its universe priority. Any other
+//     start code is kOtherStartCode.
+//   - Time-outs settle: sources that time out within kSourceLossWindow of
+//     each other leave together, and keep their last levels until then.
 //   - Merge: per slot, among the sources that drive it, the highest priority
-//     wins; sources of equal top priority merge highest-takes-precedence. A
-//     source that sent fewer than 512 slots drives only those.
+//     wins; sources of equal top priority merge by the universe's MergeRules
+//     (merge_mode.h): highest level, latest change, the primary or backup
+//     desk alone, or the named sources only. A source that sent fewer than
+//     512 slots drives only those.
 //   - Synchronisation: data with a non-zero sync address is held until a
 //     sync packet for that address comes from the same source. A source
 //     whose sync packets never came applies its data at once after 2.5 s
@@ -48,13 +55,16 @@
 #include <vector>
 
 #include "drops.h"
+#include "merge_mode.h"
 #include "sacn_packet.h"
+#include "slot_merge.h"
 #include "tracking.h"
 
 namespace ombrix::protocols {
 
 constexpr std::chrono::milliseconds kSacnSourceTimeout{2500};
 constexpr size_t kSacnDefaultSourceLimit = 16;
+constexpr std::chrono::milliseconds kSacnPrioritiesWait{1500};
 
 // What a status display shows about one source.
 struct SacnSourceInfo {
@@ -67,6 +77,9 @@ struct SacnSourceInfo {
   bool held = false;             // data waiting for a sync packet
   uint16_t syncAddress = 0;      // of the last accepted data packet
   uint16_t slotCount = 0;        // slots the source drives (0 before its first levels)
+  SourceRole role = SourceRole::kOther;  // under the universe's merge rules
+  bool awaitingPriorities = false;       // new: levels wait for a first 0xDD packet
+  bool lost = false;                     // timed out; leaves with its loss batch
   uint64_t packets = 0;          // data packets accepted, all start codes
   uint64_t sequenceErrors = 0;   // data packets dropped as out of sequence
   TimePoint firstSeen{};
@@ -75,9 +88,20 @@ struct SacnSourceInfo {
 
 class SacnUniverse {
  public:
-  explicit SacnUniverse(uint16_t universe, size_t sourceLimit = kSacnDefaultSourceLimit);
+  // prioritiesWait: how long a new source's levels wait for its first
+  // 0xDD packet (0: not at all).
+  explicit SacnUniverse(uint16_t universe, size_t sourceLimit = kSacnDefaultSourceLimit,
+                        std::chrono::milliseconds prioritiesWait = kSacnPrioritiesWait);
 
   uint16_t universe() const { return universe_; }
+
+  // How the sources merge (default: HTP, every source). Roles are worked
+  // out again for the present sources; in "only" mode a present source the
+  // rules do not name leaves at once.
+  void SetRules(const MergeRules& rules, TimePoint now);
+  const MergeRules& rules() const { return rules_; }
+  // Backup mode: which desk the output shows.
+  BackupSwitch::State backupState() const { return backup_.state(); }
 
   // A data packet for this universe (the caller routes by packet.universe;
   // another universe is kNotConfigured). address identifies the sender for
@@ -89,9 +113,11 @@ class SacnUniverse {
   // A sync packet; the bridge passes every sync packet to every universe.
   void OnSync(const SacnSync& packet, TimePoint now);
 
-  // Applies the time-outs: sources silent for 2.5 s leave, per-slot
-  // priorities not refreshed for 2.5 s lapse, held data whose sync packets
-  // stopped is released. Call at least every 100 ms or so.
+  // Applies the time-outs: sources silent for 2.5 s are lost and leave
+  // with their loss batch, per-slot priorities not refreshed for 2.5 s
+  // lapse, the wait for a first 0xDD packet ends, held data whose sync
+  // packets stopped is released, and a backup universe takes its primary
+  // back. Call at least every 100 ms or so.
   void Expire(TimePoint now);
 
   // Writes the merged level of every slot into levels and the index in
@@ -99,7 +125,9 @@ class SacnUniverse {
   // Slots nobody drives get level 0. Returns the number of sources that
   // drive at least one slot: 0 means the universe has lost all its sources
   // (the caller decides whether to hold the last look or fade).
-  size_t Merge(uint8_t levels[kSlotCount], int16_t owner[kSlotCount]) const;
+  // priority (may be null) gets each slot's winning priority, per-slot or
+  // the universe's.
+  size_t Merge(uint8_t levels[kSlotCount], int16_t owner[kSlotCount], uint8_t priority[kSlotCount] = nullptr) const;
 
   // Bumped whenever a merge could give a different result (levels,
   // priorities, sources joining or leaving, held data released), so the
@@ -126,8 +154,9 @@ class SacnUniverse {
   struct Source {
     SacnSourceInfo info;
     std::string rawName;  // as last received, to notice a change cheaply
+    std::string cidText;  // the CID as the rules name it
     uint8_t lastSequence = 0;
-    std::array<uint8_t, kSlotCount> levels{};
+    SlotLevels levels;
     std::array<uint8_t, kSlotCount> slotPriorities{};
     uint16_t slotPriorityCount = 0;  // 0: the universe priority applies
     TimePoint slotPrioritiesSeen{};
@@ -144,9 +173,21 @@ class SacnUniverse {
   std::optional<DropKind> TakeLevels(Source& source, const SacnData& packet, TimePoint now);
   void ApplyHeld(Source& source);
   void UpdateSyncTimeouts(Source& source, TimePoint now);
+  void StoreLevels(Source& source, const uint8_t* slots, uint16_t count);
+  void AssignRole(Source& source);
+  // Whether the source has levels the merge may take, whatever its role.
+  static bool Ready(const Source& source);
+  // Moves the backup switch on from the present sources.
+  void Reselect(TimePoint now);
+  void RemoveLostBatch(TimePoint now);
 
   uint16_t universe_;
   size_t sourceLimit_;
+  std::chrono::milliseconds prioritiesWait_;
+  MergeRules rules_;
+  BackupSwitch backup_;
+  LossBatch lossBatch_;
+  uint64_t changeClock_ = 0;  // stamps level changes for LTP
   std::vector<Source> sources_;
   uint64_t generation_ = 0;
   SourceEventLog events_;

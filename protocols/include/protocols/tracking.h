@@ -22,6 +22,30 @@ using TimePoint = Clock::time_point;
 constexpr size_t kSlotCount = 512;
 // Owner value of a slot that no source drives.
 constexpr int16_t kNoOwner = -1;
+// Sources that time out within this long of the first of them leave
+// together: a network cut takes every desk a few milliseconds apart, and
+// removing them one by one would show, and then hold, a look of the
+// survivors that no desk ever sent. A lost source keeps its last levels in
+// the merge until its batch leaves.
+constexpr std::chrono::milliseconds kSourceLossWindow{1000};
+
+// The sources of one universe that timed out and wait to leave together.
+class LossBatch {
+ public:
+  // A source timed out now: it joins the open batch, or opens one.
+  void Lost(TimePoint now) {
+    if (open_) return;
+    open_ = true;
+    since_ = now;
+  }
+  // Whether the batch's window has closed and its sources should leave.
+  bool Due(TimePoint now) const { return open_ && now - since_ >= kSourceLossWindow; }
+  void Close() { open_ = false; }
+
+ private:
+  bool open_ = false;
+  TimePoint since_{};
+};
 
 // A change in a universe's (or port's) set of sources, for the bridge to log
 // as it happens.
@@ -31,6 +55,7 @@ struct SourceEvent {
     kTimedOut,    // silent for longer than the protocol's source timeout
     kTerminated,  // sACN stream-terminated
     kSyncLost,    // sACN: expected sync packets stopped; data now applied unsynchronised
+    kDeselected,  // no longer taken: the merge rules changed, or a merge was cancelled
   };
   Kind kind;
   std::string name;     // sACN source name (printable), Art-Net: empty

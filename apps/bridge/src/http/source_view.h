@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bridge_config.h"
+#include "protocols/sacn_packet.h"
 #include "status_snapshot.h"
 
 namespace ombrix_bridge {
@@ -29,7 +30,7 @@ struct SourceView {
 };
 
 // "6ba7b810-9dad-11d1-80b4-00c04fd430c8".
-std::string CidText(const std::array<uint8_t, 16>& cid);
+using ombrix::protocols::CidText;
 
 }  // namespace ombrix_bridge
 
