@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "protocols/sacn_universe.h"
+#include "sacn_test_source.h"
 #include "tracker_clock.h"
 
 namespace {
@@ -13,44 +14,14 @@ namespace {
 using namespace ombrix::protocols;
 using ombrix_test::At;
 using ombrix_test::Merged;
+using ombrix_test::Levels;
 using ombrix_test::MergeOf;
+using ombrix_test::Sender;
 
 // The rules below hold whether or not new sources wait for their 0xDD
 // packet; that wait has tests of its own.
 constexpr std::chrono::milliseconds kNoPrioritiesWait{0};
 
-// One sACN source: builds the parsed form of its packets, counting its
-// sequence numbers as a real source does.
-struct Sender {
-  explicit Sender(uint8_t id, std::string name = "desk") : name(std::move(name)) { cid.fill(id); }
-  const SacnData& Packet(std::vector<uint8_t> levels, uint8_t startCode = kStartCodeLevels) {
-    slots = std::move(levels);
-    packet = SacnData{};
-    packet.cid = cid;
-    packet.sourceName = name;
-    packet.priority = priority;
-    packet.syncAddress = syncAddress;
-    packet.forceSync = forceSync;
-    packet.sequence = sequence++;
-    packet.universe = 1;
-    packet.startCode = startCode;
-    packet.slots = slots.data();
-    packet.slotCount = static_cast<uint16_t>(slots.size());
-    return packet;
-  }
-  SacnSync Sync() { return SacnSync{cid, sequence++, syncAddress}; }
-
-  Cid cid{};
-  std::string name;
-  uint8_t priority = 100;
-  uint16_t syncAddress = 0;
-  bool forceSync = false;
-  uint8_t sequence = 0;
-  std::vector<uint8_t> slots;
-  SacnData packet;
-};
-
-std::vector<uint8_t> Levels(size_t count, uint8_t value) { return std::vector<uint8_t>(count, value); }
 
 TEST(SacnSequence, StalePacketsDroppedAndLargeJumpsBackRestart) {
   SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);
