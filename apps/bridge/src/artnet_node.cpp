@@ -28,9 +28,10 @@ std::array<uint8_t, 4> LocalAddressTowards(const asio::ip::address& bind, const 
 
 }  // namespace
 
-void ArtnetNode::AddOutput(OutputUniverse* output) {
+void ArtnetNode::AddOutput(OutputUniverse* output, const MergeRules& rules) {
   uint16_t address = output->universe().number;
-  outputs_.emplace(address, std::unique_ptr<Output>(new Output{ArtnetPort(address), output}));
+  auto added = outputs_.emplace(address, std::unique_ptr<Output>(new Output{ArtnetPort(address), output}));
+  added.first->second->sources.SetRules(rules, TimePoint{});
 }
 
 void ArtnetNode::AddInput(uint16_t portAddress, InterfacePort* port) {
@@ -104,6 +105,10 @@ void ArtnetNode::OnDmx(const ArtDmx& packet, const std::string& address, TimePoi
 
 void ArtnetNode::Merge(Output& output, TimePoint now) {
   LogEvents(output);
+  if (output.sources.backupState() != output.backup && !output.output->Sampling(now)) {
+    output.backup = output.sources.backupState();
+    log_(BackupText(output.output->universe(), output.backup));
+  }
   output.output->sources = output.sources.SourceCount();
   if (output.sources.generation() == output.merged || output.output->Sampling(now)) return;
   output.merged = output.sources.generation();
@@ -160,7 +165,7 @@ void ArtnetNode::Reply(const ArtPoll& poll, const Endpoint& poller) {
            ports.size());
   node.nodeReport = report;
   node.mac = mac_;
-  node.status3 = failsafeZero_ ? kArtStatus3FailsafeZero : kArtStatus3FailsafeHold;
+  node.status3 = Status3Failsafe(loss_);
   // Art-Net answers go to port 6454 of the poller; a poller that polled from
   // another port (a tool on the same machine) gets its copy there as well.
   std::vector<Endpoint> destinations{Endpoint(poller.address(), static_cast<uint16_t>(port_))};

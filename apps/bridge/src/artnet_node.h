@@ -37,14 +37,14 @@ class ArtnetNode {
              Log log)
       : socket_(socket), allow_(allow), targets_(std::move(targets)), port_(port), bind_(bind), log_(std::move(log)) {}
 
-  void AddOutput(OutputUniverse* output);
+  void AddOutput(OutputUniverse* output, const ombrix::protocols::MergeRules& rules);
   // A port-address fed by the input of port (for the poll replies).
   void AddInput(uint16_t portAddress, InterfacePort* port);
   // What the poll replies say of the node beyond its ports: the outputs'
-  // fail-safe (from the loss policy: hold, or to zero for a fade) and the
-  // MAC address of the interface it is bound to.
-  void Describe(bool failsafeZero, const std::array<uint8_t, 6>& mac) {
-    failsafeZero_ = failsafeZero;
+  // fail-safe (from the loss policy: a fade ends at zero) and the MAC
+  // address of the interface it is bound to.
+  void Describe(LossPolicy loss, const std::array<uint8_t, 6>& mac) {
+    loss_ = loss;
     mac_ = mac;
   }
 
@@ -62,6 +62,7 @@ class ArtnetNode {
     ombrix::protocols::ArtnetPort sources;
     OutputUniverse* output;
     uint64_t merged = 0;
+    ombrix::protocols::BackupSwitch::State backup = ombrix::protocols::BackupSwitch::State::kNone;  // as last logged
   };
   void OnDmx(const ombrix::protocols::ArtDmx& packet, const std::string& address, TimePoint now);
   void Reply(const ombrix::protocols::ArtPoll& poll, const Endpoint& poller);
@@ -93,7 +94,7 @@ class ArtnetNode {
   size_t newPollers_ = 0;                        // since the last log line about them
   TimePoint newPollerLogged_{};
   std::string lastPortState_;  // the ports as last described, to notice a change
-  bool failsafeZero_ = false;
+  LossPolicy loss_ = LossPolicy::kHold;
   std::array<uint8_t, 6> mac_{};
   uint32_t replies_ = 0;  // polls answered, for the node report
   ombrix::protocols::DropCounters drops_;

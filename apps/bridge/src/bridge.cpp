@@ -56,12 +56,12 @@ bool Bridge::Start(std::string* error) {
   artnetSocket_ = std::make_unique<UdpSocket>(io_, [this](const uint8_t* data, size_t size, const Endpoint& from) {
     artnetNode_->OnDatagram(data, size, from, Clock::now());
   });
-  sacnReceiver_ = std::make_unique<SacnReceiver>(sacnSocket_.get(), &allow_, multicast_, log);
+  sacnReceiver_ = std::make_unique<SacnReceiver>(sacnSocket_.get(), &allow_, multicast_, log, timing_.prioritiesWait);
   sacnSender_ = std::make_unique<SacnSender>(sacnSocket_.get(), sacnTargets, multicast_ && bind.is_v4(),
                                              config_.sacnPort, config_.priority);
   artnetNode_ =
       std::make_unique<ArtnetNode>(artnetSocket_.get(), &allow_, artnetTargets, config_.artnetPort, bind, log);
-  artnetNode_->Describe(config_.loss == LossPolicy::kFade, network.mac);
+  artnetNode_->Describe(config_.loss, network.mac);
   if (!sacnSocket_->Open(bind, config_.sacnPort, error) || !artnetSocket_->Open(bind, config_.artnetPort, error)) {
     *error = "sACN or Art-Net: " + *error;
     return false;
@@ -87,13 +87,14 @@ bool Bridge::Start(std::string* error) {
       if (existing->universe() == mapping.universe) output = existing.get();
     }
     if (output == nullptr) {
-      outputs_.push_back(std::make_unique<OutputUniverse>(mapping.universe, config_.loss, config_.fadeSeconds));
+      OutputSettings settings = SettingsFor(config_, mapping.universe);
+      outputs_.push_back(std::make_unique<OutputUniverse>(mapping.universe, settings.loss, settings.fadeSeconds));
       output = outputs_.back().get();
       output->StartSampling(Clock::now() + timing_.sampling);
       if (mapping.universe.protocol == Protocol::kSacn)
-        sacnReceiver_->AddUniverse(output);
+        sacnReceiver_->AddUniverse(output, settings.merge);
       else
-        artnetNode_->AddOutput(output);
+        artnetNode_->AddOutput(output, settings.merge);
     }
     output->AddPort(port);
   }

@@ -35,6 +35,8 @@ struct BridgeTiming {
   // A universe's sources are gathered this long before its output is
   // touched (at start, and for a universe that is added).
   std::chrono::milliseconds sampling{1500};
+  // A new sACN source's levels wait this long for its per-slot priorities.
+  std::chrono::milliseconds prioritiesWait{ombrix::protocols::kSacnPrioritiesWait};
 };
 
 class Bridge {

@@ -40,10 +40,17 @@ CLI::App* AddBridgeCommand(CLI::App& app, BridgeOptions* options) {
   Setting(command, options, "--allow", &BridgeConfig::allow, "accept only senders in these CIDR blocks")
       ->expected(1, -1);
   Setting(command, options, "--priority", &BridgeConfig::priority, "sACN priority of the universes sent (default 100)");
-  CLI::Option* loss = command->add_option("--loss", options->loss, "when every source is gone: hold (default) or fade")
-                          ->check(CLI::IsMember({"hold", "fade"}));
-  options->overrides.push_back({loss, [](const BridgeOptions& from, BridgeConfig* into) {
-                                  into->loss = from.loss == "fade" ? LossPolicy::kFade : LossPolicy::kHold;
+  CLI::Option* loss = command
+                          ->add_option("--loss", options->loss,
+                                       "when every source is gone: hold (default), fade, zero, full or scene")
+                          ->check(CLI::IsMember({"hold", "fade", "zero", "full", "scene"}));
+  options->overrides.push_back(
+      {loss, [](const BridgeOptions& from, BridgeConfig* into) { ParseLossPolicy(from.loss, &into->loss); }});
+  CLI::Option* merge =
+      command->add_option("--merge", options->merge, "how sources of a universe merge: htp (default) or ltp")
+          ->check(CLI::IsMember({"htp", "ltp"}));
+  options->overrides.push_back({merge, [](const BridgeOptions& from, BridgeConfig* into) {
+                                  ombrix::protocols::ParseMergeMode(from.merge, &into->merge);
                                 }});
   Setting(command, options, "--fade-seconds", &BridgeConfig::fadeSeconds,
           "with --loss fade: from the last look to zero (default 3)");

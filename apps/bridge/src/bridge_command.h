@@ -18,6 +18,7 @@ struct BridgeOptions {
   std::vector<std::string> ins;
   BridgeConfig config;  // the defaults, then what the command line gives
   std::string loss;
+  std::string merge;
   bool unicastOnly = false;
   // Each option of a setting, with what it copies into the configuration
   // when it is given on the command line (over the file's value). Kept by

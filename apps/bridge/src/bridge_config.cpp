@@ -7,6 +7,7 @@
 #include "allow_list.h"
 #include "network_choice.h"
 #include "udp_socket.h"
+#include "universe_settings.h"
 
 namespace ombrix_bridge {
 namespace {
@@ -157,7 +158,7 @@ bool CheckConfig(const BridgeConfig& config, std::string* error) {
     }
   }
   AllowList allow;
-  return allow.Parse(config.allow, error);
+  return allow.Parse(config.allow, error) && CheckUniverseSettings(config, error);
 }
 
 }  // namespace ombrix_bridge

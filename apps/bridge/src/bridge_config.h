@@ -6,10 +6,13 @@
 #define OMBRIX_BRIDGE_CONFIG_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "client/session.h"
+#include "protocols/merge_mode.h"
 
 namespace ombrix_bridge {
 
@@ -42,7 +45,22 @@ struct Mapping {
   NetworkUniverse universe;
 };
 
-enum class LossPolicy { kHold, kFade };
+// What an output shows once every source of its universe is gone (its
+// fail-safe): the last look held, a fade to zero, zero or full at once, or
+// a scene recorded beforehand.
+enum class LossPolicy { kHold, kFade, kZero, kFull, kScene };
+const char* LossPolicyName(LossPolicy loss);  // "hold", "fade", ...
+bool ParseLossPolicy(std::string_view text, LossPolicy* loss);
+constexpr const char* kLossPolicyChoices = "\"hold\", \"fade\", \"zero\", \"full\" or \"scene\"";
+
+// One network universe's own settings (a [[universe]] table), over the
+// bridge's defaults.
+struct UniverseSettings {
+  NetworkUniverse universe;
+  std::optional<ombrix::protocols::MergeRules> merge;
+  std::optional<LossPolicy> loss;
+  std::optional<double> fadeSeconds;
+};
 
 // A mode for one interface that overrides the default (from the file).
 struct InterfaceMode {
@@ -69,6 +87,9 @@ struct BridgeConfig {
   int priority = 100;                      // sACN priority of the universes we send
   LossPolicy loss = LossPolicy::kHold;
   double fadeSeconds = 3.0;  // with kFade: from the last look to zero in this long
+  // How the sources of a universe without settings of its own merge (HTP or LTP).
+  ombrix::protocols::MergeMode merge = ombrix::protocols::MergeMode::kHtp;
+  std::vector<UniverseSettings> universes;  // at most one per universe
   std::string http;          // [ADDRESS:]PORT of the status page; empty: no page
   // Names the page may be reached by besides localhost and the node's
   // addresses (a DNS name of the machine, for example).
@@ -77,6 +98,15 @@ struct BridgeConfig {
 
 // The mode the bridge sets on this interface.
 int ModeFor(const BridgeConfig& config, const Serial& serial);
+
+// What a received universe runs with: its own settings where it has them,
+// the bridge's defaults for the rest (every field set).
+struct OutputSettings {
+  ombrix::protocols::MergeRules merge;
+  LossPolicy loss = LossPolicy::kHold;
+  double fadeSeconds = 3.0;
+};
+OutputSettings SettingsFor(const BridgeConfig& config, const NetworkUniverse& universe);
 
 // Parses "sacn:U" or "artnet:NET:SUB:UNI". On failure error gets a sentence.
 bool ParseUniverse(const std::string& text, NetworkUniverse* universe, std::string* error);

@@ -6,69 +6,13 @@
 #include <set>
 
 #include "bridge_config.h"
+#include "config_toml.h"
+#include "universe_settings.h"
 
 namespace ombrix_bridge {
 namespace {
 
-std::string Where(const std::string& path, const toml::node& node) {
-  return path + " line " + std::to_string(node.source().begin.line);
-}
-
-// Reads a key of one type; a key of another type is an error.
-template <typename T, typename Out>
-bool Read(const toml::table& table, const char* key, const std::string& path, Out* out, std::string* error) {
-  const toml::node* node = table.get(key);
-  if (node == nullptr) return true;
-  std::optional<T> value = node->value_exact<T>();
-  if constexpr (std::is_same_v<T, double>) {
-    if (!value && node->is_integer()) value = static_cast<double>(*node->value<int64_t>());
-  }
-  if (!value) {
-    *error = Where(path, *node) + ": \"" + key + "\" has the wrong type.";
-    return false;
-  }
-  if constexpr (std::is_same_v<T, int64_t>) {
-    if (*value < INT32_MIN || *value > INT32_MAX) {
-      *error = Where(path, *node) + ": \"" + key + "\" is out of range.";
-      return false;
-    }
-    *out = static_cast<Out>(*value);
-  } else {
-    *out = *value;
-  }
-  return true;
-}
-
-// A string or an array of strings.
-bool ReadStrings(const toml::table& table, const char* key, const std::string& path, std::vector<std::string>* out,
-                 std::string* error) {
-  const toml::node* node = table.get(key);
-  if (node == nullptr) return true;
-  if (auto text = node->value_exact<std::string>()) {
-    out->push_back(*text);
-    return true;
-  }
-  const toml::array* array = node->as_array();
-  bool ok = array != nullptr;
-  for (size_t i = 0; ok && i < array->size(); ++i) {
-    auto text = (*array)[i].value_exact<std::string>();
-    if (text) out->push_back(*text);
-    ok = text.has_value();
-  }
-  if (!ok) *error = Where(path, *node) + ": \"" + key + "\" must be a string or a list of strings.";
-  return ok;
-}
-
-bool CheckKeys(const toml::table& table, const std::set<std::string>& known, const std::string& path,
-               std::string* error) {
-  for (const auto& [key, node] : table) {
-    if (known.count(std::string(key.str())) == 0) {
-      *error = Where(path, node) + ": unknown key \"" + std::string(key.str()) + "\".";
-      return false;
-    }
-  }
-  return true;
-}
+using namespace config_toml;
 
 bool ReadInterface(const toml::table& table, const std::string& path, BridgeConfig* config, std::string* error) {
   if (!CheckKeys(table, {"serial", "mode", "out", "in"}, path, error)) return false;
@@ -111,12 +55,12 @@ bool ReadInterface(const toml::table& table, const std::string& path, BridgeConf
 bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* config, std::string* error) {
   if (!CheckKeys(root,
                  {"bind", "mode", "sacn_port", "artnet_port", "sacn_targets", "artnet_targets", "allow", "priority",
-                  "loss", "fade_seconds", "interface", "http", "http_hosts"},
+                  "loss", "fade_seconds", "interface", "http", "http_hosts", "merge", "universe"},
                  path, error)) {
     return false;
   }
-  std::string loss;
-  bool ok = Read<std::string>(root, "bind", path, &config->bind, error) &&
+  std::string loss, merge;
+  bool ok = Read<std::string>(root, "merge", path, &merge, error) && Read<std::string>(root, "bind", path, &config->bind, error) &&
             Read<int64_t>(root, "mode", path, &config->mode, error) &&
             Read<int64_t>(root, "sacn_port", path, &config->sacnPort, error) &&
             Read<int64_t>(root, "artnet_port", path, &config->artnetPort, error) &&
@@ -129,30 +73,21 @@ bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* con
             ReadStrings(root, "allow", path, &config->allow, error) &&
             ReadStrings(root, "http_hosts", path, &config->httpHosts, error);
   if (!ok) return false;
-  if (loss == "hold")
-    config->loss = LossPolicy::kHold;
-  else if (loss == "fade")
-    config->loss = LossPolicy::kFade;
-  else if (!loss.empty()) {
-    *error = Where(path, *root.get("loss")) + ": \"loss\" is \"hold\" or \"fade\", not \"" + loss + "\".";
+  if (!loss.empty() && !ParseLossPolicy(loss, &config->loss)) {
+    *error = Where(path, *root.get("loss")) + ": \"loss\" is " + kLossPolicyChoices + ", not \"" + loss + "\".";
     return false;
   }
-  const toml::node* interfaces = root.get("interface");
-  if (interfaces == nullptr) return true;
-  const toml::array* array = interfaces->as_array();
-  if (array == nullptr) {
-    *error = Where(path, *interfaces) + ": write each interface as an [[interface]] table.";
+  if (!merge.empty() && (!ombrix::protocols::ParseMergeMode(merge, &config->merge) ||
+                         config->merge == ombrix::protocols::MergeMode::kBackup ||
+                         config->merge == ombrix::protocols::MergeMode::kOnly)) {
+    *error = Where(path, *root.get("merge")) + ": \"merge\" for every universe is \"htp\" or \"ltp\", not \"" +
+             merge + "\"; \"backup\" and \"only\" name sources in a [[universe]] table.";
     return false;
   }
-  for (const toml::node& node : *array) {
-    const toml::table* table = node.as_table();
-    if (table == nullptr) {
-      *error = Where(path, node) + ": write each interface as an [[interface]] table.";
-      return false;
-    }
-    if (!ReadInterface(*table, path, config, error)) return false;
-  }
-  return true;
+  return ReadTables(root, "interface", path, error,
+                    [&](const toml::table& table) { return ReadInterface(table, path, config, error); }) &&
+         ReadTables(root, "universe", path, error,
+                    [&](const toml::table& table) { return ReadUniverseSettings(table, path, config, error); });
 }
 
 }  // namespace

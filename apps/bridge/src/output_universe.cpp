@@ -10,18 +10,42 @@ std::string OutputUniverse::Apply(const uint8_t levels[512], size_t sources, Tim
   driven_ = sources > 0;
   if (driven_) {
     fading_ = false;
+    failSafe_ = false;
     std::copy(levels, levels + 512, look_.begin());
     Write(levels);
     return wasDriven ? std::string() : UniverseText(universe_) + ": driven by the network";
   }
   if (!wasDriven) return {};
-  // Every source has gone: the look stays until the policy says otherwise.
-  if (loss_ == LossPolicy::kHold) return UniverseText(universe_) + ": every source gone; holding the last look";
-  fading_ = true;
-  fadeStart_ = now;
-  char seconds[32];
-  snprintf(seconds, sizeof(seconds), "%.1f", fadeSeconds_);
-  return UniverseText(universe_) + ": every source gone; fading to zero over " + seconds + " s";
+  return UniverseText(universe_) + ": every source gone; " + ShowFailSafe(now);
+}
+
+std::string OutputUniverse::ShowFailSafe(TimePoint now) {
+  failSafe_ = true;
+  Look fixed;
+  switch (loss_) {
+    case LossPolicy::kFade: {
+      fading_ = true;
+      fadeStart_ = now;
+      char seconds[32];
+      snprintf(seconds, sizeof(seconds), "%.1f", fadeSeconds_);
+      return std::string("fading to zero over ") + seconds + " s";
+    }
+    case LossPolicy::kZero:
+      fixed.fill(0);
+      Write(fixed.data());
+      return "all slots at zero";
+    case LossPolicy::kFull:
+      fixed.fill(255);
+      Write(fixed.data());
+      return "all slots at full";
+    case LossPolicy::kScene:
+      if (!scene_) return "no scene has been recorded, so holding the last look";
+      Write(scene_->data());
+      return "showing the recorded scene";
+    case LossPolicy::kHold:
+      break;
+  }
+  return "holding the last look";
 }
 
 void OutputUniverse::Tick(TimePoint now) {
@@ -35,6 +59,36 @@ void OutputUniverse::Tick(TimePoint now) {
     fading_ = false;
     look_.fill(0);
   }
+}
+
+void OutputUniverse::Clear() {
+  fading_ = false;
+  look_.fill(0);
+  Write(look_.data());
+}
+
+std::string BackupText(const NetworkUniverse& universe, ombrix::protocols::BackupSwitch::State state) {
+  using State = ombrix::protocols::BackupSwitch::State;
+  const char* what = state == State::kPrimary  ? "the primary source's look is shown"
+                     : state == State::kBackup ? "the primary source is lost; the backup's look is shown"
+                                               : "neither the primary nor the backup source is present";
+  return UniverseText(universe) + ": " + what;
+}
+
+uint8_t Status3Failsafe(LossPolicy loss) {
+  using namespace ombrix::protocols;
+  switch (loss) {
+    case LossPolicy::kFade:  // a fade ends at zero
+    case LossPolicy::kZero:
+      return kArtStatus3FailsafeZero;
+    case LossPolicy::kFull:
+      return kArtStatus3FailsafeFull;
+    case LossPolicy::kScene:
+      return kArtStatus3FailsafeScene;
+    case LossPolicy::kHold:
+      break;
+  }
+  return kArtStatus3FailsafeHold;
 }
 
 void OutputUniverse::Write(const uint8_t levels[512]) {

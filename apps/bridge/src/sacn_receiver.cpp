@@ -6,9 +6,10 @@ namespace ombrix_bridge {
 
 using namespace ombrix::protocols;
 
-void SacnReceiver::AddUniverse(OutputUniverse* output) {
+void SacnReceiver::AddUniverse(OutputUniverse* output, const MergeRules& rules) {
   uint16_t number = output->universe().number;
-  auto added = universes_.emplace(number, std::unique_ptr<Universe>(new Universe{SacnUniverse(number), output}));
+  auto added = universes_.emplace(number, std::unique_ptr<Universe>(new Universe{SacnUniverse(number, kSacnDefaultSourceLimit, prioritiesWait_), output}));
+  added.first->second->sources.SetRules(rules, TimePoint{});
   Join(number, added.first->second.get());
   syncGroups_.erase(number);  // a configured universe stays joined
 }
@@ -84,6 +85,10 @@ void SacnReceiver::OnDatagram(const uint8_t* data, size_t size, const Endpoint& 
 
 void SacnReceiver::Merge(Universe& universe, TimePoint now) {
   LogEvents(universe);
+  if (universe.sources.backupState() != universe.backup && !universe.output->Sampling(now)) {
+    universe.backup = universe.sources.backupState();
+    log_(BackupText(universe.output->universe(), universe.backup));
+  }
   universe.output->sources = universe.sources.SourceCount();
   if (universe.sources.generation() == universe.merged || universe.output->Sampling(now)) return;
   universe.merged = universe.sources.generation();

@@ -27,11 +27,14 @@ class SacnReceiver {
  public:
   using Log = std::function<void(const std::string&)>;
   // join: multicast groups are joined (false: unicast only).
-  SacnReceiver(UdpSocket* socket, const AllowList* allow, bool join, Log log)
-      : socket_(socket), allow_(allow), join_(join), log_(std::move(log)) {}
+  // prioritiesWait: how long a new source's levels wait for its first
+  // per-slot priorities (a player of recorded shows takes them as they come).
+  SacnReceiver(UdpSocket* socket, const AllowList* allow, bool join, Log log,
+               std::chrono::milliseconds prioritiesWait = ombrix::protocols::kSacnPrioritiesWait)
+      : socket_(socket), allow_(allow), join_(join), log_(std::move(log)), prioritiesWait_(prioritiesWait) {}
 
   // Adds a universe to receive (joining its group) and feed output.
-  void AddUniverse(OutputUniverse* output);
+  void AddUniverse(OutputUniverse* output, const ombrix::protocols::MergeRules& rules);
   // A CID of our own: its packets, looped back by multicast, are ignored.
   void IgnoreSource(const ombrix::protocols::Cid& cid) { own_.insert(cid); }
   void OnDatagram(const uint8_t* data, size_t size, const Endpoint& sender, TimePoint now);
@@ -50,6 +53,7 @@ class SacnReceiver {
     ombrix::protocols::SacnUniverse sources;
     OutputUniverse* output;
     uint64_t merged = 0;  // generation of the last merge written
+    ombrix::protocols::BackupSwitch::State backup = ombrix::protocols::BackupSwitch::State::kNone;  // as last logged
   };
   void Merge(Universe& universe, TimePoint now);
   // Joins a universe's group; on failure the reason goes on reportTo's
@@ -63,6 +67,7 @@ class SacnReceiver {
   const AllowList* allow_;
   bool join_;
   Log log_;
+  std::chrono::milliseconds prioritiesWait_;
   std::map<uint16_t, std::unique_ptr<Universe>> universes_;
   std::set<uint16_t> joined_;      // groups joined, configured universes and sync groups
   std::set<uint16_t> syncGroups_;  // those joined only because a source syncs on them

@@ -123,6 +123,51 @@ TEST(BridgeConfigTest, TheDocumentedFileLoads) {
   EXPECT_EQ(ModeFor(config, config.mappings[2].serial), 3);
 }
 
+// The two-desk configuration of the guide.
+constexpr const char* kTwoDesks = R"(
+merge = "ltp"
+
+[[interface]]
+serial = "SIM0000000000001"
+out = "sacn:1"
+
+[[interface]]
+serial = "SIM0000000000002"
+out = "sacn:2"
+
+[[universe]]
+universe = "sacn:1"
+merge = "backup"
+primary = "Main desk"
+backup = ["198.18.0.12", "6BA7B810-9DAD-11D1-80B4-00C04FD430C8"]
+takeback_seconds = 5
+loss = "scene"
+)";
+
+TEST(BridgeConfigTest, UniverseTablesOverTheBridgesDefaultsAndOnlyForUniversesItOutputs) {
+  std::string path = WriteFile(kTwoDesks);
+  BridgeConfig config;
+  std::string error;
+  ASSERT_TRUE(LoadConfigFile(path, &config, &error)) << error;
+  remove(path.c_str());
+  ASSERT_TRUE(CheckConfig(config, &error)) << error;
+  OutputSettings one = SettingsFor(config, {Protocol::kSacn, 1});
+  EXPECT_EQ(one.merge.mode, ombrix::protocols::MergeMode::kBackup);
+  EXPECT_EQ(one.merge.backup[1], "6ba7b810-9dad-11d1-80b4-00c04fd430c8") << "CIDs are matched in lower case";
+  EXPECT_EQ(one.merge.takeback, std::chrono::seconds(5));
+  EXPECT_EQ(one.loss, LossPolicy::kScene);
+  OutputSettings two = SettingsFor(config, {Protocol::kSacn, 2});
+  EXPECT_EQ(two.merge.mode, ombrix::protocols::MergeMode::kLtp);
+  EXPECT_EQ(two.loss, LossPolicy::kHold);
+
+  config.universes.push_back(config.universes[0]);
+  EXPECT_FALSE(CheckConfig(config, &error));
+  EXPECT_NE(error.find("two [[universe]] tables"), std::string::npos) << error;
+  config.universes[1].universe = {Protocol::kSacn, 9};
+  EXPECT_FALSE(CheckConfig(config, &error));
+  EXPECT_NE(error.find("no interface outputs it"), std::string::npos) << error;
+}
+
 TEST(BridgeConfigTest, FileMistakesNameTheLine) {
   struct Case {
     const char* text;
@@ -130,7 +175,14 @@ TEST(BridgeConfigTest, FileMistakesNameTheLine) {
   } cases[] = {
       {"mode = 2\nmdoe = 3\n", "line 2: unknown key \"mdoe\""},
       {"mode = \"two\"\n", "line 1: \"mode\" has the wrong type"},
-      {"loss = \"dim\"\n", "\"loss\" is \"hold\" or \"fade\""},
+      {"loss = \"dim\"\n", "\"loss\" is \"hold\", \"fade\", \"zero\", \"full\" or \"scene\""},
+      {"merge = \"backup\"\n", "\"backup\" and \"only\" name sources in a [[universe]] table"},
+      {"[[universe]]\nuniverse = \"sacn:1\"\nmerge = \"backup\"\nprimary = \"Main\"\n", "needs both"},
+      {"[[universe]]\nuniverse = \"sacn:1\"\nmerge = \"only\"\n", "needs \"sources\""},
+      {"[[universe]]\nuniverse = \"sacn:1\"\nmerge = \"htp\"\nbackup = \"B\"\n", "go with merge = \"backup\""},
+      {"[[universe]]\nuniverse = \"sacn:1\"\nprimary = \"Main\"\n", "no merge"},
+      {"[[universe]]\nuniverse = \"sacn:1\"\nlos = \"zero\"\n", "line 3: unknown key \"los\""},
+      {"universe = 1\n", "as a [[universe]] table"},
       {"[[interface]]\nout = \"sacn:1\"\n", "needs its serial"},
       {"[[interface]]\nserial = \"SIM0000000000001\"\nout = \"sacn:0\"\n", "is not a network universe"},
       {"[[interface]]\nserial = \"SIM0000000000001\"\nin = [1, 2]\n", "a list of strings"},
@@ -220,6 +272,7 @@ artnet_targets = ["127.0.0.4"]
 allow = ["127.0.0.0/8"]
 loss = "fade"
 fade_seconds = 4.0
+merge = "htp"
 http = "8001"
 http_hosts = ["show-pc.example"]
 
@@ -239,7 +292,8 @@ out = "sacn:1"
       {{"--artnet-target", "127.0.0.6"}, [](BridgeConfig& c) { c.artnetTargets = {"127.0.0.6"}; }},
       {{"--allow", "10.0.0.0/8"}, [](BridgeConfig& c) { c.allow = {"10.0.0.0/8"}; }},
       {{"--priority", "150"}, [](BridgeConfig& c) { c.priority = 150; }},
-      {{"--loss", "hold"}, [](BridgeConfig& c) { c.loss = LossPolicy::kHold; }},
+      {{"--loss", "scene"}, [](BridgeConfig& c) { c.loss = LossPolicy::kScene; }},
+      {{"--merge", "ltp"}, [](BridgeConfig& c) { c.merge = ombrix::protocols::MergeMode::kLtp; }},
       {{"--fade-seconds", "1.5"}, [](BridgeConfig& c) { c.fadeSeconds = 1.5; }},
       {{"--http", "8002"}, [](BridgeConfig& c) { c.http = "8002"; }},
       {{"--http-host", "lighting.example"}, [](BridgeConfig& c) { c.httpHosts = {"lighting.example"}; }},
@@ -272,6 +326,7 @@ out = "sacn:1"
     EXPECT_EQ(resolved.allow, expected.allow) << given.arguments[0];
     EXPECT_EQ(resolved.priority, expected.priority) << given.arguments[0];
     EXPECT_EQ(resolved.loss, expected.loss) << given.arguments[0];
+    EXPECT_EQ(resolved.merge, expected.merge) << given.arguments[0];
     EXPECT_DOUBLE_EQ(resolved.fadeSeconds, expected.fadeSeconds) << given.arguments[0];
     EXPECT_EQ(resolved.http, expected.http) << given.arguments[0];
     EXPECT_EQ(resolved.httpHosts, expected.httpHosts) << given.arguments[0];

@@ -114,6 +114,8 @@ void BridgeTest::TearDown() { StopBridge(); }
 void BridgeTest::StartBridge(BridgeConfig config, ombrix_bridge::BridgeTiming timing) {
   config.bind = "127.0.0.1";
   timing.sampling = samplingPeriod_;
+  // The wait for a source's per-slot priorities is part of the sampling.
+  timing.prioritiesWait = samplingPeriod_;
   std::string error;
   // The ports were free when SetUp chose them, but another test process, or
   // a peer this test bound since, may have been handed one of them by the

@@ -28,6 +28,7 @@ void PlayLog(const std::string& text) { LogAs("play", text); }
 
 using namespace ombrix_bridge;
 using ombrix::protocols::TimePoint;
+using ombrix::protocols::MergeRules;
 
 constexpr int64_t kTickNs = 20000000;    // time-outs, fades, status
 constexpr int64_t kLateNs = 2000000;     // a frame later than this counts as late
@@ -186,13 +187,15 @@ int RunPlay(const ombrix_tool::Api& api, const PlayOptions& options, const PlayH
   std::unique_ptr<SacnReceiver> sacnIn;
   std::unique_ptr<ArtnetNode> artnetIn;
   auto freshReceivers = [&] {
-    sacnIn = std::make_unique<SacnReceiver>(nullptr, &allow, false, log);
+    // A recording plays as it was recorded: levels are not held back for
+    // per-slot priorities that the file may not have.
+    sacnIn = std::make_unique<SacnReceiver>(nullptr, &allow, false, log, std::chrono::milliseconds(0));
     artnetIn = std::make_unique<ArtnetNode>(nullptr, &allow, std::vector<Endpoint>{}, 6454, bind, log);
     for (auto& [universe, output] : universes) {
       if (universe.protocol == Protocol::kSacn)
-        sacnIn->AddUniverse(output.get());
+        sacnIn->AddUniverse(output.get(), MergeRules{});
       else
-        artnetIn->AddOutput(output.get());
+        artnetIn->AddOutput(output.get(), MergeRules{});
     }
     // Our own sends, when a capture of them is played, are not taken.
     if (sacnSender) {

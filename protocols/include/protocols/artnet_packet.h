@@ -97,6 +97,10 @@ constexpr uint8_t kArtGoodOutputBContinuous = 0x40;
 // Status3 bits 7-6: what the outputs do when the network data is lost.
 constexpr uint8_t kArtStatus3FailsafeHold = 0x00;
 constexpr uint8_t kArtStatus3FailsafeZero = 0x40;
+constexpr uint8_t kArtStatus3FailsafeFull = 0x80;
+constexpr uint8_t kArtStatus3FailsafeScene = 0xC0;
+// Status3 bit 5: the fail-safe can be set remotely (ArtAddress).
+constexpr uint8_t kArtStatus3FailsafeProgrammable = 0x20;
 // Status2: the node uses 15-bit port-addresses.
 constexpr uint8_t kArtStatus2PortAddress15Bit = 0x08;
 
