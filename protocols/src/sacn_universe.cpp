@@ -119,6 +119,7 @@ std::optional<DropKind> SacnUniverse::OnData(const SacnData& packet, std::string
 
   if (packet.streamTerminated) {
     Remove(static_cast<size_t>(source - sources_.data()), SourceEvent::Kind::kTerminated, now);
+    Reselect(now);
     return std::nullopt;
   }
   if (packet.preview != source->info.preview || packet.priority != source->info.priority) {

@@ -52,7 +52,7 @@ TEST(BackupMerge, TheBackupTakesOverOnlyWhenThePrimaryIsLostAndHandsBackAfterThe
   SacnUniverse universe(1, kSacnDefaultSourceLimit, std::chrono::milliseconds(0));
   MergeRules rules;
   rules.mode = MergeMode::kBackup;
-  rules.primary = {"Main desk"};  // by name
+  rules.primary = {"Main desk"};   // by name
   rules.backup = {"198.18.0.12"};  // by address
   rules.takeback = std::chrono::seconds(2);
   universe.SetRules(rules, At(0));

@@ -13,15 +13,14 @@ namespace {
 
 using namespace ombrix::protocols;
 using ombrix_test::At;
-using ombrix_test::Merged;
 using ombrix_test::Levels;
+using ombrix_test::Merged;
 using ombrix_test::MergeOf;
 using ombrix_test::Sender;
 
 // The rules below hold whether or not new sources wait for their 0xDD
 // packet; that wait has tests of its own.
 constexpr std::chrono::milliseconds kNoPrioritiesWait{0};
-
 
 TEST(SacnSequence, StalePacketsDroppedAndLargeJumpsBackRestart) {
   SacnUniverse universe(1, kSacnDefaultSourceLimit, kNoPrioritiesWait);

@@ -40,10 +40,10 @@ CLI::App* AddBridgeCommand(CLI::App& app, BridgeOptions* options) {
   Setting(command, options, "--allow", &BridgeConfig::allow, "accept only senders in these CIDR blocks")
       ->expected(1, -1);
   Setting(command, options, "--priority", &BridgeConfig::priority, "sACN priority of the universes sent (default 100)");
-  CLI::Option* loss = command
-                          ->add_option("--loss", options->loss,
-                                       "when every source is gone: hold (default), fade, zero, full or scene")
-                          ->check(CLI::IsMember({"hold", "fade", "zero", "full", "scene"}));
+  CLI::Option* loss =
+      command
+          ->add_option("--loss", options->loss, "when every source is gone: hold (default), fade, zero, full or scene")
+          ->check(CLI::IsMember({"hold", "fade", "zero", "full", "scene"}));
   options->overrides.push_back(
       {loss, [](const BridgeOptions& from, BridgeConfig* into) { ParseLossPolicy(from.loss, &into->loss); }});
   CLI::Option* merge =

@@ -90,7 +90,7 @@ struct BridgeConfig {
   // How the sources of a universe without settings of its own merge (HTP or LTP).
   ombrix::protocols::MergeMode merge = ombrix::protocols::MergeMode::kHtp;
   std::vector<UniverseSettings> universes;  // at most one per universe
-  std::string http;          // [ADDRESS:]PORT of the status page; empty: no page
+  std::string http;                         // [ADDRESS:]PORT of the status page; empty: no page
   // Names the page may be reached by besides localhost and the node's
   // addresses (a DNS name of the machine, for example).
   std::vector<std::string> httpHosts;

@@ -60,7 +60,8 @@ bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* con
     return false;
   }
   std::string loss, merge;
-  bool ok = Read<std::string>(root, "merge", path, &merge, error) && Read<std::string>(root, "bind", path, &config->bind, error) &&
+  bool ok = Read<std::string>(root, "merge", path, &merge, error) &&
+            Read<std::string>(root, "bind", path, &config->bind, error) &&
             Read<int64_t>(root, "mode", path, &config->mode, error) &&
             Read<int64_t>(root, "sacn_port", path, &config->sacnPort, error) &&
             Read<int64_t>(root, "artnet_port", path, &config->artnetPort, error) &&
@@ -80,8 +81,8 @@ bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* con
   if (!merge.empty() && (!ombrix::protocols::ParseMergeMode(merge, &config->merge) ||
                          config->merge == ombrix::protocols::MergeMode::kBackup ||
                          config->merge == ombrix::protocols::MergeMode::kOnly)) {
-    *error = Where(path, *root.get("merge")) + ": \"merge\" for every universe is \"htp\" or \"ltp\", not \"" +
-             merge + "\"; \"backup\" and \"only\" name sources in a [[universe]] table.";
+    *error = Where(path, *root.get("merge")) + ": \"merge\" for every universe is \"htp\" or \"ltp\", not \"" + merge +
+             "\"; \"backup\" and \"only\" name sources in a [[universe]] table.";
     return false;
   }
   return ReadTables(root, "interface", path, error,

@@ -42,8 +42,8 @@ inline bool Read(const toml::table& table, const char* key, const std::string& p
 }
 
 // A string or an array of strings.
-inline bool ReadStrings(const toml::table& table, const char* key, const std::string& path, std::vector<std::string>* out,
-                 std::string* error) {
+inline bool ReadStrings(const toml::table& table, const char* key, const std::string& path,
+                        std::vector<std::string>* out, std::string* error) {
   const toml::node* node = table.get(key);
   if (node == nullptr) return true;
   if (auto text = node->value_exact<std::string>()) {
@@ -62,7 +62,7 @@ inline bool ReadStrings(const toml::table& table, const char* key, const std::st
 }
 
 inline bool CheckKeys(const toml::table& table, const std::set<std::string>& known, const std::string& path,
-               std::string* error) {
+                      std::string* error) {
   for (const auto& [key, node] : table) {
     if (known.count(std::string(key.str())) == 0) {
       *error = Where(path, node) + ": unknown key \"" + std::string(key.str()) + "\".";

@@ -8,7 +8,8 @@ using namespace ombrix::protocols;
 
 void SacnReceiver::AddUniverse(OutputUniverse* output, const MergeRules& rules) {
   uint16_t number = output->universe().number;
-  auto added = universes_.emplace(number, std::unique_ptr<Universe>(new Universe{SacnUniverse(number, kSacnDefaultSourceLimit, prioritiesWait_), output}));
+  auto added = universes_.emplace(number, std::unique_ptr<Universe>(new Universe{
+                                              SacnUniverse(number, kSacnDefaultSourceLimit, prioritiesWait_), output}));
   added.first->second->sources.SetRules(rules, TimePoint{});
   Join(number, added.first->second.get());
   syncGroups_.erase(number);  // a configured universe stays joined

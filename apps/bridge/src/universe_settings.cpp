@@ -38,13 +38,14 @@ bool ReadMerge(const toml::table& table, const std::string& path, UniverseSettin
   MergeRules rules;
   std::vector<std::string> sources;
   double takeback = 0;
-  if (!Read<std::string>(table, "merge", path, &mode, error) || !ReadNames(table, "primary", path, &rules.primary, error) ||
+  if (!Read<std::string>(table, "merge", path, &mode, error) ||
+      !ReadNames(table, "primary", path, &rules.primary, error) ||
       !ReadNames(table, "backup", path, &rules.backup, error) || !ReadNames(table, "sources", path, &sources, error) ||
       !Read<double>(table, "takeback_seconds", path, &takeback, error)) {
     return false;
   }
-  std::string where = path + " line " + std::to_string(table.source().begin.line) + ": " +
-                      UniverseText(settings->universe);
+  std::string where =
+      path + " line " + std::to_string(table.source().begin.line) + ": " + UniverseText(settings->universe);
   bool named = !rules.primary.empty() || !rules.backup.empty() || !sources.empty() || table.get("takeback_seconds");
   if (mode.empty()) {
     if (!named) return true;
@@ -96,8 +97,7 @@ bool ParseLossPolicy(std::string_view text, LossPolicy* loss) {
   return false;
 }
 
-bool ReadUniverseSettings(const toml::table& table, const std::string& path, BridgeConfig* config,
-                          std::string* error) {
+bool ReadUniverseSettings(const toml::table& table, const std::string& path, BridgeConfig* config, std::string* error) {
   if (!CheckKeys(table,
                  {"universe", "merge", "primary", "backup", "sources", "takeback_seconds", "loss", "fade_seconds"},
                  path, error)) {

@@ -27,8 +27,8 @@ namespace {
 void PlayLog(const std::string& text) { LogAs("play", text); }
 
 using namespace ombrix_bridge;
-using ombrix::protocols::TimePoint;
 using ombrix::protocols::MergeRules;
+using ombrix::protocols::TimePoint;
 
 constexpr int64_t kTickNs = 20000000;    // time-outs, fades, status
 constexpr int64_t kLateNs = 2000000;     // a frame later than this counts as late

@@ -54,7 +54,7 @@ struct ArtnetSourceInfo {
   std::string address;   // the sender's IP address as the caller passed it
   uint8_t physical = 0;  // the sender's Physical port
   uint16_t slotCount = 0;
-  bool held = false;  // data waiting for ArtSync
+  bool held = false;                     // data waiting for ArtSync
   SourceRole role = SourceRole::kOther;  // under the port's merge rules
   bool lost = false;                     // timed out; leaves with its loss batch
   uint64_t packets = 0;

@@ -69,19 +69,19 @@ constexpr std::chrono::milliseconds kSacnPrioritiesWait{1500};
 // What a status display shows about one source.
 struct SacnSourceInfo {
   Cid cid{};
-  std::string name;              // printable: control characters and invalid UTF-8 replaced by '?'
-  std::string address;           // as passed to OnData (the sender's address, opaque here)
-  uint8_t priority = 0;          // universe priority of the last accepted packet
-  bool perSlotPriority = false;  // 0xDD priorities in force
-  bool preview = false;          // last accepted packet was preview data
-  bool held = false;             // data waiting for a sync packet
-  uint16_t syncAddress = 0;      // of the last accepted data packet
-  uint16_t slotCount = 0;        // slots the source drives (0 before its first levels)
+  std::string name;                      // printable: control characters and invalid UTF-8 replaced by '?'
+  std::string address;                   // as passed to OnData (the sender's address, opaque here)
+  uint8_t priority = 0;                  // universe priority of the last accepted packet
+  bool perSlotPriority = false;          // 0xDD priorities in force
+  bool preview = false;                  // last accepted packet was preview data
+  bool held = false;                     // data waiting for a sync packet
+  uint16_t syncAddress = 0;              // of the last accepted data packet
+  uint16_t slotCount = 0;                // slots the source drives (0 before its first levels)
   SourceRole role = SourceRole::kOther;  // under the universe's merge rules
   bool awaitingPriorities = false;       // new: levels wait for a first 0xDD packet
   bool lost = false;                     // timed out; leaves with its loss batch
-  uint64_t packets = 0;          // data packets accepted, all start codes
-  uint64_t sequenceErrors = 0;   // data packets dropped as out of sequence
+  uint64_t packets = 0;                  // data packets accepted, all start codes
+  uint64_t sequenceErrors = 0;           // data packets dropped as out of sequence
   TimePoint firstSeen{};
   TimePoint lastSeen{};
 };

@@ -37,7 +37,7 @@ struct MergeSource {
 
 // What the merge writes besides the levels; every pointer may be null.
 struct MergeWinners {
-  int16_t* owner = nullptr;    // index into the sources, or kNoOwner
+  int16_t* owner = nullptr;     // index into the sources, or kNoOwner
   uint8_t* priority = nullptr;  // the winner's priority for the slot (0 for nobody)
 };
 
