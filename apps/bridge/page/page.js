@@ -89,8 +89,10 @@ class UniverseView {
   update(universe, numbers) {
     const sources = universe.sources || [];
     this.facts.textContent = `${rate(universe.packets_per_second)} packets/s · ` +
-      `${sources.filter((s) => !s.gone).length} source(s) · to ${(universe.interfaces || []).join(', ')}`;
-    this.fading.textContent = (universe.fading ? 'every source gone: fading' : '') +
+      `${sources.filter((s) => !s.gone).length} source(s) · to ${(universe.interfaces || []).join(', ')}` +
+      ` · merge ${universe.merge} · ${universe.state}`;
+    this.root.dataset.state = universe.state;
+    this.fading.textContent = (universe.state === 'fail-safe' ? `every source gone: ${universe.loss}` : '') +
       (universe.join_error ? ` ${universe.join_error}` : '');
     const drops = dropText(universe.drops);
     this.dropped.textContent = drops ? `dropped: ${drops}` : '';
@@ -99,14 +101,17 @@ class UniverseView {
       const level = universe.levels[i] | 0;
       const owner = universe.owners[i];
       const source = owner >= 0 && owner < sources.length ? sources[owner] : null;
-      const key = `${level}/${source ? hues[owner] : '-'}/${numbers ? 1 : 0}`;
+      const key = `${level}/${source ? hues[owner] : '-'}/${universe.priorities[i]}/${numbers ? 1 : 0}`;
       if (this.shown[i] === key) continue;
       this.shown[i] = key;
       const slot = this.slots[i];
       slot.style.backgroundColor = slotColour(level, source ? hues[owner] : null);
       slot.dataset.level = String(level);
       slot.dataset.owner = source ? (source.cid || source.address) : '';
-      slot.title = `slot ${i + 1}: ${level}` + (source ? ` from ${source.name || source.address}` : ' (no source)');
+      const priority = source && source.priority !== null ?
+        ` at priority ${universe.priorities[i]}${source.per_slot_priority ? ' (per slot)' : ''}` : '';
+      slot.dataset.priority = String(universe.priorities[i]);
+      slot.title = `slot ${i + 1}: ${level}` + (source ? ` from ${source.name || source.address}${priority}` : ' (no source)');
       slot.textContent = numbers ? String(level) : '';
     }
     this.updateSources(sources, hues);
@@ -132,8 +137,10 @@ class UniverseView {
       cell(row, rate(source.packets_per_second), 'number rate');
       cell(row, source.sequence_errors, 'number sequence-errors');
       cell(row, `${source.seconds_since_last.toFixed(2)} s ago`, 'number last');
-      const state = source.gone ? source.gone : source.preview ? 'preview (not output)' : source.held ? 'held for sync' : 'live';
-      cell(row, state, 'state');
+      const state = source.gone ? source.gone : source.preview ? 'preview (not output)' :
+        source.lost ? 'lost' : source.awaiting_priorities ? 'waiting for priorities' :
+        source.held ? 'held for sync' : 'live';
+      cell(row, source.role ? `${state} (${source.role})` : state, 'state');
       rows.push(row);
     });
     if (rows.length === 0) {
@@ -166,6 +173,9 @@ function render(status) {
   const numbers = document.getElementById('numbers').checked;
   document.getElementById('version').textContent = `version ${status.version}`;
   document.getElementById('uptime').textContent = `up ${duration(status.uptime_seconds)}`;
+  document.getElementById('identify').hidden = !status.identify;
+  document.getElementById('remote').textContent =
+    status.last_remote_change ? `last remote change: ${status.last_remote_change}` : '';
 
   const container = document.getElementById('universes');
   const seen = new Set();

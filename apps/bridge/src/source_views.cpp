@@ -18,6 +18,13 @@ double SecondsSince(TimePoint then, TimePoint now) {
   return then == TimePoint{} ? 0.0 : std::chrono::duration<double>(now - then).count();
 }
 
+const char* RoleName(ombrix::protocols::SourceRole role, ombrix::protocols::MergeMode mode) {
+  using ombrix::protocols::MergeMode;
+  using ombrix::protocols::SourceRole;
+  if (mode != MergeMode::kBackup) return "";
+  return role == SourceRole::kPrimary ? "primary" : role == SourceRole::kBackup ? "backup" : "";
+}
+
 }  // namespace
 
 void SacnReceiver::DescribeSources(TimePoint now, std::vector<SourceView>* views) const {
@@ -26,7 +33,9 @@ void SacnReceiver::DescribeSources(TimePoint now, std::vector<SourceView>* views
     const Universe& universe = *entry.second;
     SourceView view;
     view.universe = universe.output->universe();
-    universe.sources.Merge(levels, view.owners.data());
+    view.merge = universe.sources.rules().mode;
+    view.backup = universe.sources.backupState();
+    universe.sources.Merge(levels, view.owners.data(), view.priorities.data());
     for (const ombrix::protocols::SacnSourceInfo& info : universe.sources.Sources()) {
       SourceStatus source;
       source.name = info.name;
@@ -39,6 +48,9 @@ void SacnReceiver::DescribeSources(TimePoint now, std::vector<SourceView>* views
       source.secondsSinceLast = SecondsSince(info.lastSeen, now);
       source.preview = info.preview;
       source.held = info.held;
+      source.role = RoleName(info.role, view.merge);
+      source.awaitingPriorities = info.awaitingPriorities;
+      source.lost = info.lost;
       view.keys.push_back(source.cid);
       view.sources.push_back(std::move(source));
     }
@@ -52,6 +64,8 @@ void ArtnetNode::DescribeSources(TimePoint now, std::vector<SourceView>* views) 
     const Output& output = *entry.second;
     SourceView view;
     view.universe = output.output->universe();
+    view.merge = output.sources.rules().mode;
+    view.backup = output.sources.backupState();
     output.sources.Merge(levels, view.owners.data());
     for (const ombrix::protocols::ArtnetSourceInfo& info : output.sources.Sources()) {
       SourceStatus source;
@@ -59,6 +73,8 @@ void ArtnetNode::DescribeSources(TimePoint now, std::vector<SourceView>* views) 
       source.packets = info.packets;
       source.secondsSinceLast = SecondsSince(info.lastSeen, now);
       source.held = info.held;
+      source.role = RoleName(info.role, view.merge);
+      source.lost = info.lost;
       view.keys.push_back(info.address);
       view.sources.push_back(std::move(source));
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bridge_config.h"
+#include "protocols/merge_mode.h"
 #include "protocols/sacn_packet.h"
 #include "status_snapshot.h"
 
@@ -27,6 +28,9 @@ struct SourceView {
   // address (Art-Net); one per entry of sources.
   std::vector<std::string> keys;
   std::array<int16_t, ombrix::protocols::kSlotCount> owners{};
+  std::array<uint8_t, ombrix::protocols::kSlotCount> priorities{};
+  ombrix::protocols::MergeMode merge = ombrix::protocols::MergeMode::kHtp;
+  ombrix::protocols::BackupSwitch::State backup = ombrix::protocols::BackupSwitch::State::kNone;
 };
 
 // "6ba7b810-9dad-11d1-80b4-00c04fd430c8".

@@ -60,8 +60,17 @@ UniverseStatus StatusCollector::Universe(const OutputUniverse& output, SourceVie
   status.owners.fill(ombrix::protocols::kNoOwner);
   status.drops = output.drops.Snapshot();
   for (const InterfacePort* port : output.ports()) status.interfaces.push_back(ombrix_tool::SerialText(port->serial()));
+  status.loss = LossPolicyName(output.loss());
+  status.state = output.Sampling(now) ? "sampling" : output.failSafe() ? "fail-safe" : "live";
   if (view == nullptr) return status;
+  status.merge = ombrix::protocols::MergeModeName(view->merge);
+  if (status.state == "live" && view->merge == ombrix::protocols::MergeMode::kBackup) {
+    status.state = ombrix::protocols::BackupStateName(view->backup);
+  }
+  if (status.state == "live" && output.sources == 0) status.state = "no source";
+  if (status.state == "none") status.state = "no source";
   status.owners = view->owners;
+  status.priorities = view->priorities;
   for (size_t i = 0; i < view->sources.size(); ++i) {
     SourceStatus& source = view->sources[i];
     source.packetsPerSecond = rates_.Rate("source " + status.universe + " " + view->keys[i], source.packets, now);

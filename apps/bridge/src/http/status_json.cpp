@@ -102,6 +102,9 @@ void Source(Writer& w, const SourceStatus& source) {
   w.Key("seconds_since_last"), w.Decimal(source.secondsSinceLast, 2);
   w.Key("preview"), w.Bool(source.preview);
   w.Key("held"), w.Bool(source.held);
+  w.Key("role"), w.String(source.role);
+  w.Key("awaiting_priorities"), w.Bool(source.awaitingPriorities);
+  w.Key("lost"), w.Bool(source.lost);
   w.Key("gone");
   if (source.gone.empty())
     w.Raw("null");
@@ -117,6 +120,9 @@ void Universe(Writer& w, const UniverseStatus& universe) {
   w.Key("number"), w.Integer(universe.number);
   w.Key("packets_per_second"), w.Decimal(universe.packetsPerSecond, 1);
   w.Key("fading"), w.Bool(universe.fading);
+  w.Key("merge"), w.String(universe.merge);
+  w.Key("loss"), w.String(universe.loss);
+  w.Key("state"), w.String(universe.state);
   w.Key("join_error");
   if (universe.joinError.empty())
     w.Raw("null");
@@ -124,6 +130,7 @@ void Universe(Writer& w, const UniverseStatus& universe) {
     w.String(universe.joinError);
   w.Key("levels"), w.Numbers(universe.levels);
   w.Key("owners"), w.Numbers(universe.owners);
+  w.Key("priorities"), w.Numbers(universe.priorities);
   w.Key("sources"), w.Open('[');
   for (const SourceStatus& source : universe.sources) w.Element(), Source(w, source);
   w.Close(']');
@@ -158,6 +165,12 @@ std::string StatusJson(const StatusSnapshot& snapshot) {
   w.Key("version"), w.String(snapshot.version);
   w.Key("uptime_seconds"), w.Decimal(snapshot.uptimeSeconds, 1);
   w.Key("sequence"), w.Unsigned(snapshot.sequence);
+  w.Key("identify"), w.Bool(snapshot.identify);
+  w.Key("last_remote_change");
+  if (snapshot.lastRemoteChange.empty())
+    w.Raw("null");
+  else
+    w.String(snapshot.lastRemoteChange);
   w.Key("universes"), w.Open('[');
   for (const UniverseStatus& universe : snapshot.universes) w.Element(), Universe(w, universe);
   w.Close(']');

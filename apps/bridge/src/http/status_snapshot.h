@@ -31,6 +31,10 @@ struct SourceStatus {
   double secondsSinceLast = 0;  // since its last accepted packet
   bool preview = false;         // sACN preview data: shown, never output
   bool held = false;            // data waiting for a sync packet
+  // "primary", "backup" or "" under the universe's merge rules.
+  std::string role;
+  bool awaitingPriorities = false;  // sACN: levels wait for its first 0xDD packet
+  bool lost = false;                // silent too long; leaves with the sources lost with it
   // Empty while present; "terminated" or "timed-out" for a source that left
   // in the last few seconds (kept so the page can say why it went).
   std::string gone;
@@ -42,11 +46,20 @@ struct UniverseStatus {
   std::string protocol;  // "sacn" or "artnet"
   uint16_t number = 0;   // sACN universe or Art-Net 15-bit port-address
   double packetsPerSecond = 0;
-  bool fading = false;    // every source gone, fading to zero
+  bool fading = false;  // every source gone, fading to zero
+  std::string merge;    // "htp", "ltp", "backup" or "only"
+  std::string loss;     // the fail-safe: "hold", "fade", "zero", "full" or "scene"
+  // "sampling" (sources gathered before the first merge), "live", "no source",
+  // "primary" or "backup" (which desk a backup universe shows), or
+  // "fail-safe" (every source gone; loss says what shows).
+  std::string state;
   std::string joinError;  // why multicast for it could not be joined; empty when joined
   std::array<uint8_t, ombrix::protocols::kSlotCount> levels{};  // what goes to the interfaces
   // Index into sources of the slot's owner in the merge, or -1 (kNoOwner).
   std::array<int16_t, ombrix::protocols::kSlotCount> owners{};
+  // The owner's priority for the slot: its per-slot (0xDD) priority where
+  // it sends them, else its universe priority; 0 for Art-Net and nobody.
+  std::array<uint8_t, ombrix::protocols::kSlotCount> priorities{};
   // Present sources first (in the order the owners refer to), then those
   // that left recently.
   std::vector<SourceStatus> sources;
@@ -81,6 +94,10 @@ struct StatusSnapshot {
   std::vector<UniverseStatus> universes;
   std::vector<SendStatus> sends;
   std::vector<InterfaceStatus> interfaces;
+  // Set by a console's ArtAddress: the node identifies itself (since when,
+  // in seconds of uptime), and the last remote change with its sender.
+  bool identify = false;
+  std::string lastRemoteChange;
   DropCounts sacnDrops{};  // refused before reaching a universe
   DropCounts artnetDrops{};
 };

@@ -86,6 +86,46 @@ class StatusApiTest : public BridgeTest {
   std::unique_ptr<httplib::Client> client_;
 };
 
+TEST_F(StatusApiTest, ABackupUniverseShowsItsDeskRolesAndEachSlotsWinningPriority) {
+  BridgeConfig config;
+  config.mappings = {Map(1, Direction::kOut, "sacn:2")};
+  ombrix_bridge::UniverseSettings settings;
+  settings.universe = {ombrix_bridge::Protocol::kSacn, 2};
+  settings.merge = MergeRules{MergeMode::kBackup, {"Main"}, {"Spare"}, 0ms};
+  settings.loss = ombrix_bridge::LossPolicy::kFull;
+  config.universes = {settings};
+  StartWithPage(config);
+  Peer console;
+  Levels look{}, claim{};
+  look.fill(90);
+  for (int i = 0; i < 10; ++i) claim[i] = 180;  // per-slot priorities: the first ten slots only
+  SacnData priorities;
+  priorities.cid.fill(0x33);
+  priorities.sourceName = "Main";
+  priorities.universe = 2;
+  priorities.startCode = kStartCodePerSlotPriority;
+  console.SendTo(sacnPort_, Source(2, look, 1, 0x44, "Spare"));
+  console.SendTo(sacnPort_, EncodeSacn(priorities, claim));
+  console.SendTo(sacnPort_, Source(2, look, 2, 0x33, "Main"));
+  json status = WaitFor([](const json& s) {
+    const json* u = UniverseOf(s, "sacn:2");
+    return u && (*u)["state"] == "primary" && (*u)["priorities"][0] == 180;
+  });
+  const json& universe = *UniverseOf(status, "sacn:2");
+  EXPECT_EQ(universe["merge"], "backup");
+  EXPECT_EQ(universe["loss"], "full");
+  EXPECT_EQ(universe["priorities"][10], 0) << "not sourced by the primary, and the backup is not shown";
+  EXPECT_EQ((*SourceNamed(universe, "Main"))["role"], "primary");
+  EXPECT_EQ((*SourceNamed(universe, "Spare"))["role"], "backup");
+  EXPECT_EQ(status["identify"], false);
+
+  console.SendTo(sacnPort_, Source(2, look, 3, 0x33, "Main", 100, false, true));
+  WaitFor([](const json& s) {
+    const json* u = UniverseOf(s, "sacn:2");
+    return u && (*u)["state"] == "backup" && (*u)["priorities"][10] == 100;
+  });
+}
+
 TEST_F(StatusApiTest, LevelsOwnersAndSourcesFollowTheSenders) {
   BridgeConfig config;
   config.mappings = {Map(1, Direction::kOut, "sacn:1"), Map(1, Direction::kIn, "sacn:3")};
