@@ -11,8 +11,10 @@
 # packets of its own and receives with the npm sacn Receiver
 # (apps/bridge/tests/shownet/desk.js): 30 s at 44 packets/s with nothing
 # lost, both Force_Synchronization cases, odd-length ArtDmx and two Physical
-# ports, the poll reply, universe discovery; tshark on a node's veth must
-# find nothing malformed. Where namespaces cannot be made it says SKIPPED.
+# ports, the poll reply, universe discovery, a main and a backup desk with
+# the main's cable cut and mended (every packet a desk's look, never a mix or
+# a fail-safe between them); tshark on a node's veth must find nothing
+# malformed. Where namespaces cannot be made it says SKIPPED.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -28,12 +30,14 @@ run=$$
 desk=ombrix-desk-$run
 node_a=ombrix-node-a-$run
 node_b=ombrix-node-b-$run
+main_desk=ombrix-main-desk-$run
+backup_desk=ombrix-backup-desk-$run
 scratch="$(mktemp -d)"
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  for namespace in "$node_a" "$node_b" "$desk"; do ip netns del "$namespace" 2>/dev/null || true; done
+  for namespace in "$node_a" "$node_b" "$desk" "$main_desk" "$backup_desk"; do ip netns del "$namespace" 2>/dev/null || true; done
   if [ -n "${OMBRIX_KEEP_SCRATCH:-}" ]; then echo "kept $scratch"; else rm -rf "$scratch"; fi
 }
 trap cleanup EXIT
@@ -194,6 +198,64 @@ start_node "$node_a" "$scratch/node-a-artnet.log" \
 desk_js artnet 198.18.0.2 101 102 "$mac_a"
 kill -INT "$artnet_capture"
 wait "$artnet_capture" 2>/dev/null || true
+stop_nodes
+
+step "show network: a main and a backup desk; the main's cable cut and mended"
+# Each desk in a namespace of its own on the show network, so that pulling
+# its port on the desk's switch cuts it alone.
+number=11
+for namespace in "$main_desk" "$backup_desk"; do
+  ip netns add "$namespace"
+  ip -n "$desk" link add "port$number" type veth peer name eth0 netns "$namespace"
+  ip -n "$desk" link set "port$number" master show up
+  ip -n "$namespace" link set lo up
+  ip -n "$namespace" addr add "198.18.0.$number/24" dev eth0
+  ip -n "$namespace" link set eth0 up
+  ip -n "$namespace" route add default via 198.18.0.1 dev eth0
+  number=$((number + 1))
+done
+cat >"$scratch/two-desks.toml" <<'TOML'
+[[interface]]
+serial = "SIM0000000000001"
+out = "sacn:50"
+in = "sacn:550"
+
+[[universe]]
+universe = "sacn:50"
+merge = "backup"
+primary = "198.18.0.11"
+backup = "Backup desk"
+takeback_seconds = 2
+loss = "zero"
+TOML
+WANT_CONNECTED=1
+start_node "$node_b" "$scratch/node-b-desks.log" --bind eth0 --config "$scratch/two-desks.toml"
+in_desk timeout 60 node apps/bridge/tests/shownet/backup_desks.js watch 198.18.0.1 550 23 >"$scratch/watch.log" 2>&1 &
+watcher=$!
+ip netns exec "$main_desk" timeout 60 node apps/bridge/tests/shownet/backup_desks.js desk main 198.18.0.11 50 22 &
+pids+=($!)
+ip netns exec "$backup_desk" timeout 60 node apps/bridge/tests/shownet/backup_desks.js desk backup 198.18.0.12 50 22 &
+pids+=($!)
+# until_logged COUNT TEXT: waits (up to 10 s) until node B has logged TEXT COUNT times.
+until_logged() {
+  for _ in $(seq 100); do
+    [ "$(grep -c "$2" "$scratch/node-b-desks.log" || true)" -ge "$1" ] && return 0
+    sleep 0.1
+  done
+  cat "$scratch/node-b-desks.log" >&2
+  echo "node B never logged \"$2\" $1 time(s)" >&2
+  exit 1
+}
+until_logged 1 "sacn:50: the primary source's look is shown"
+sleep 2  # the watcher sees the main's look for a while
+ip -n "$desk" link set port11 down
+until_logged 1 "sacn:50: the primary source is lost; the backup's look is shown"
+sleep 2
+ip -n "$desk" link set port11 up
+until_logged 2 "sacn:50: the primary source's look is shown"
+wait "$watcher" || { cat "$scratch/watch.log" >&2; exit 1; }
+cat "$scratch/watch.log"
+grep -E "sacn:50: (the primary|every source)" "$scratch/node-b-desks.log" | sed 's/^/node B: /'
 stop_nodes
 
 step "show network: a join the kernel refuses is reported once in the log and on the page"
