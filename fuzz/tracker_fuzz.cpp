@@ -1,9 +1,10 @@
 // The source trackers driven by a script the fuzzer writes: each input is a
 // run of operations (sACN data or sync, Art-Net data or ArtSync, time
 // passing, time-outs applied), every packet built, parsed and fed as the
-// bridge would. After each step the merge results and the source lists must
-// hold together: every owner a present source, unowned slots at 0, no more
-// sources than the limits, no source kept past its time-out.
+// bridge would, and merge rules changed on the way. After each step the
+// merge results and the source lists must hold together: every owner a
+// present source, unowned slots at 0, no more sources than the limits,
+// every source past its time-out lost.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -117,13 +118,33 @@ void CheckMerge(const Tracker& tracker) {
   FUZZ_CHECK(anyOwned == (driving > 0));
 }
 
+// Sources past their time-out are lost (they leave with their loss batch,
+// within kSourceLossWindow); none is lost before its time.
 void CheckAfterExpire(World& world) {
   for (const SacnSourceInfo& source : world.universe.Sources()) {
-    FUZZ_CHECK(world.now - source.lastSeen < kSacnSourceTimeout);
+    FUZZ_CHECK(source.lost == (world.now - source.lastSeen >= kSacnSourceTimeout));
   }
   for (const ArtnetSourceInfo& source : world.port.Sources()) {
-    FUZZ_CHECK(world.now - source.lastSeen < kArtnetSourceTimeout);
+    FUZZ_CHECK(source.lost == (world.now - source.lastSeen >= kArtnetSourceTimeout));
   }
+}
+
+// New merge rules for both trackers, naming sources by address, name or
+// "address/physical"; or a cancelled Art-Net merge.
+void ChangeRules(World& world, Script& script) {
+  uint8_t choice = script.Byte();
+  if (choice & 0x80) {
+    world.port.CancelMerge();
+    return;
+  }
+  MergeRules rules;
+  rules.mode = static_cast<MergeMode>(choice % 4);
+  rules.primary = {kAddresses[(choice >> 2) & 3]};
+  rules.backup = {std::string(kAddresses[(choice >> 4) & 3]) + ((choice & 0x40) ? "/0" : "")};
+  rules.takeback = std::chrono::milliseconds(100 * script.Byte());
+  world.universe.SetRules(rules, world.now);
+  world.port.SetRules(rules, world.now);
+  if (rules.mode == MergeMode::kOnly) FUZZ_CHECK(world.universe.SourceCount() <= 1);
 }
 
 }  // namespace
@@ -132,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   World world;
   Script script(data, size);
   while (!script.done()) {
-    switch (script.Byte() % 6) {
+    switch (script.Byte() % 7) {
       case 0:
         SendSacnData(world, script);
         break;
@@ -152,6 +173,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       case 5:
         world.port.OnSync(kAddresses[script.Byte() & 3], world.now);
+        break;
+      case 6:
+        ChangeRules(world, script);
         break;
     }
     FUZZ_CHECK(world.universe.SourceCount() <= kSacnSourceLimit);

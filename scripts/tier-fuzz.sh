@@ -49,6 +49,10 @@ seed "$build/corpus/artnet_parse_fuzz/reply" "$artnet_id 0021 0a000005 3619 $(ze
 # Two sACN sources, a sync, time passing, expiry; Art-Net data and ArtSync.
 seed "$build/corpus/tracker_fuzz/script" "00 00 00 01 64 0004 05 00 01 00 01 64 0004 09" \
   "01 00 05 02 40 03 04 00 01 0002 03 05 00 04 00 02 0002 07 02 ff 03"
+# A primary and a backup: both send, time passes past the loss window, the
+# primary returns; then a cancelled Art-Net merge.
+seed "$build/corpus/tracker_fuzz/backup" "06 26 05 00 01 00 01 64 0004 05 00 02 00 01 64 0004 09" \
+  "02 ff 03 02 ff 03 02 40 03 00 01 00 02 64 0004 05 03 04 01 01 0002 03 04 02 01 0002 07 06 80 04 02 02 0002 07"
 
 # Captured frames (the first byte picks the link type: 01 Ethernet, 04 raw
 # IP, 08 Linux SLL2) and capture files: a pcap (raw IP) and a pcapng
