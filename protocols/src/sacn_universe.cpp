@@ -46,7 +46,9 @@ void SacnUniverse::Reselect(TimePoint now) {
   if (rules_.mode != MergeMode::kBackup) return;
   bool primary = false, backup = false;
   for (const Source& source : sources_) {
-    if (!Ready(source)) continue;
+    // A desk still waiting for its per-slot priorities is there: the
+    // backup must not be shown for the moment of that wait.
+    if (source.info.preview || source.info.slotCount == 0) continue;
     primary = primary || source.info.role == SourceRole::kPrimary;
     backup = backup || source.info.role == SourceRole::kBackup;
   }

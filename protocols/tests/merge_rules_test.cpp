@@ -91,6 +91,26 @@ TEST(BackupMerge, TheBackupTakesOverOnlyWhenThePrimaryIsLostAndHandsBackAfterThe
   }
 }
 
+TEST(BackupMerge, AfterSamplingThePrimaryIsShownEvenWhileItWaitsForItsPriorities) {
+  // The backup is heard first; the main desk a second later, inside the
+  // node's 1.5 s sampling period, and its levels then wait 1.5 s for 0xDD
+  // packets that never come. Neither the backup's heard-first look nor a
+  // takeback from it may reach the output.
+  SacnUniverse universe(1);
+  universe.SetRules(MergeRules{MergeMode::kBackup, {"Main desk"}, {"Backup desk"}, std::chrono::seconds(2)}, At(0));
+  Sender main(1, "Main desk"), backup(2, "Backup desk");
+  for (int64_t t = 0; t <= 4000; t += 25) {
+    universe.OnData(backup.Packet(Levels(512, 100)), "b", At(t));
+    if (t >= 1000) universe.OnData(main.Packet(Levels(512, 200)), "m", At(t));
+    universe.Expire(At(t));
+    if (t == 1500) universe.RestartSelection(At(t));  // the sampling period ends
+    if (t < 1500) continue;
+    ASSERT_EQ(universe.backupState(), BackupSwitch::State::kPrimary) << "at " << t;
+    ASSERT_NE(MergeOf(universe).levels[0], 100) << "at " << t;
+  }
+  EXPECT_EQ(MergeOf(universe).levels[0], 200);
+}
+
 TEST(OnlyMerge, SourcesTheRulesDoNotNameAreDroppedAndLeaveWhenTheRulesChange) {
   SacnUniverse universe(1, kSacnDefaultSourceLimit, std::chrono::milliseconds(0));
   Sender named(1, "Console"), other(2, "Laptop");

@@ -105,6 +105,11 @@ void ArtnetNode::OnDmx(const ArtDmx& packet, const std::string& address, TimePoi
 
 void ArtnetNode::Merge(Output& output, TimePoint now) {
   LogEvents(output);
+  // As for sACN: the desk is chosen afresh when sampling ends.
+  if (!output.sampled && !output.output->Sampling(now)) {
+    output.sampled = true;
+    output.sources.RestartSelection(now);
+  }
   if (output.sources.backupState() != output.backup && !output.output->Sampling(now)) {
     output.backup = output.sources.backupState();
     log_(BackupText(output.output->universe(), output.backup));

@@ -63,6 +63,7 @@ class ArtnetNode {
     OutputUniverse* output;
     uint64_t merged = 0;
     ombrix::protocols::BackupSwitch::State backup = ombrix::protocols::BackupSwitch::State::kNone;  // as last logged
+    bool sampled = false;  // the sampling period has ended and the desk was chosen
   };
   void OnDmx(const ombrix::protocols::ArtDmx& packet, const std::string& address, TimePoint now);
   void Reply(const ombrix::protocols::ArtPoll& poll, const Endpoint& poller);

@@ -86,6 +86,12 @@ void SacnReceiver::OnDatagram(const uint8_t* data, size_t size, const Endpoint& 
 
 void SacnReceiver::Merge(Universe& universe, TimePoint now) {
   LogEvents(universe);
+  // The first merge after sampling chooses the desk afresh: what was
+  // heard meanwhile was never shown, so there is nothing to take back from.
+  if (!universe.sampled && !universe.output->Sampling(now)) {
+    universe.sampled = true;
+    universe.sources.RestartSelection(now);
+  }
   if (universe.sources.backupState() != universe.backup && !universe.output->Sampling(now)) {
     universe.backup = universe.sources.backupState();
     log_(BackupText(universe.output->universe(), universe.backup));

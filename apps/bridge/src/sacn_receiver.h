@@ -54,6 +54,7 @@ class SacnReceiver {
     OutputUniverse* output;
     uint64_t merged = 0;  // generation of the last merge written
     ombrix::protocols::BackupSwitch::State backup = ombrix::protocols::BackupSwitch::State::kNone;  // as last logged
+    bool sampled = false;  // the sampling period has ended and the desk was chosen
   };
   void Merge(Universe& universe, TimePoint now);
   // Joins a universe's group; on failure the reason goes on reportTo's

@@ -77,6 +77,12 @@ class ArtnetPort {
   void SetRules(const MergeRules& rules, TimePoint now);
   const MergeRules& rules() const { return rules_; }
   BackupSwitch::State backupState() const { return backup_.state(); }
+  // As SacnUniverse::RestartSelection.
+  void RestartSelection(TimePoint now) {
+    backup_ = BackupSwitch();
+    ++generation_;
+    Reselect(now);
+  }
   // The sender of the next ArtDmx becomes the only source.
   void CancelMerge() { cancelMerge_ = true; }
 

@@ -102,6 +102,14 @@ class SacnUniverse {
   const MergeRules& rules() const { return rules_; }
   // Backup mode: which desk the output shows.
   BackupSwitch::State backupState() const { return backup_.state(); }
+  // The end of a sampling period, in which nothing was shown: the desk is
+  // chosen afresh from the sources present (the primary first), with no
+  // takeback from a backup that was only heard.
+  void RestartSelection(TimePoint now) {
+    backup_ = BackupSwitch();
+    ++generation_;
+    Reselect(now);
+  }
 
   // A data packet for this universe (the caller routes by packet.universe;
   // another universe is kNotConfigured). address identifies the sender for

@@ -57,18 +57,19 @@ function desk(which, address, universe, seconds) {
   setTimeout(() => { sender.close(); process.exit(0); }, seconds * 1000);
 }
 
-// 'M', 'B', or null for a block that is neither desk's.
-function blockOf(levels, start) {
-  let switches = 0, last = null, first = null;
+// What one 32-slot block shows: 'M', 'B', 'Z' (dark, before the node first
+// showed a desk), 'T' (one of those changing to another part-way), or null
+// for a block that is neither.
+function blockOf(levels, start, darkAllowed) {
+  let switches = 0, last = null;
   for (let i = start; i < start + 32; i++) {
-    const main = levels[i] === LOOKS.main[i], backup = levels[i] === LOOKS.backup[i];
-    if (!main && !backup) return null;
-    const which = main ? 'M' : 'B';
-    if (first === null) first = which;
+    const which = levels[i] === LOOKS.main[i] ? 'M' : levels[i] === LOOKS.backup[i] ? 'B' :
+      levels[i] === 0 && darkAllowed ? 'Z' : null;
+    if (which === null) return null;
     if (last !== null && which !== last) switches++;
     last = which;
   }
-  return switches === 0 ? first : switches === 1 ? 'T' : null;
+  return switches === 0 ? last : switches === 1 ? 'T' : null;
 }
 
 function watch(address, universe, seconds) {
@@ -81,16 +82,17 @@ function watch(address, universe, seconds) {
     const levels = Array.from(raw.subarray(0, SLOTS));
     packets++;
     const blocks = [];
-    for (let start = 0; start < SLOTS; start += 32) blocks.push(blockOf(levels, start));
-    // Until the node first shows a desk, its interface's input is dark.
-    if (!started && levels.every((level) => level === 0)) return;
-    started = true;
-    if (blocks.includes(null)) {
-      const at = blocks.indexOf(null) * 32;
+    // Until the node first shows a whole desk's look, its interface's input
+    // is dark, then filling in block by block.
+    for (let start = 0; start < SLOTS; start += 32) blocks.push(blockOf(levels, start, !started));
+    const wrong = blocks.indexOf(null);
+    if (wrong >= 0) {
+      const at = wrong * 32;
       fail(`packet ${packets} shows a look that is neither desk's: slots ${at + 1}-${at + 32} are ` +
         `${levels.slice(at, at + 32).join(',')}`);
     }
     const look = blocks.every((b) => b === 'M') ? 'M' : blocks.every((b) => b === 'B') ? 'B' : null;
+    started = started || look !== null;
     if (look && seen[seen.length - 1] !== look) seen.push(look);
   });
   receiver.on('error', (error) => fail(`receiver: ${error.message}`));
