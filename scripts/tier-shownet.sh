@@ -71,18 +71,20 @@ ip -n "$desk" link set show up
 # namespace's limit is raised (the sysctl is per namespace); the nodes keep
 # the default 20.
 in_desk sysctl -q -w net.ipv4.igmp_max_memberships=1024
-number=2
-for namespace in "$node_a" "$node_b"; do
+# add_host NAMESPACE N: a host at 198.18.0.N, its eth0 on the desk's
+# switch as port N, its default route to the desk.
+add_host() {
+  local namespace=$1 number=$2
   ip netns add "$namespace"
-  port=port$number
-  ip -n "$desk" link add "$port" type veth peer name eth0 netns "$namespace"
-  ip -n "$desk" link set "$port" master show up
+  ip -n "$desk" link add "port$number" type veth peer name eth0 netns "$namespace"
+  ip -n "$desk" link set "port$number" master show up
   ip -n "$namespace" link set lo up
   ip -n "$namespace" addr add "198.18.0.$number/24" dev eth0
   ip -n "$namespace" link set eth0 up
   ip -n "$namespace" route add default via 198.18.0.1 dev eth0
-  number=$((number + 1))
-done
+}
+add_host "$node_a" 2
+add_host "$node_b" 3
 [ "$(ip netns exec "$node_a" sysctl -n net.ipv4.igmp_max_memberships)" -le 20 ] ||
   { echo "the node's namespace allows more than 20 groups per socket; the test would prove nothing" >&2; exit 1; }
 mac_a="$(ip -n "$node_a" -o link show eth0 | sed -E 's/.*link\/ether ([0-9a-f:]+).*/\1/')"
@@ -203,17 +205,8 @@ stop_nodes
 step "show network: a main and a backup desk; the main's cable cut and mended"
 # Each desk in a namespace of its own on the show network, so that pulling
 # its port on the desk's switch cuts it alone.
-number=11
-for namespace in "$main_desk" "$backup_desk"; do
-  ip netns add "$namespace"
-  ip -n "$desk" link add "port$number" type veth peer name eth0 netns "$namespace"
-  ip -n "$desk" link set "port$number" master show up
-  ip -n "$namespace" link set lo up
-  ip -n "$namespace" addr add "198.18.0.$number/24" dev eth0
-  ip -n "$namespace" link set eth0 up
-  ip -n "$namespace" route add default via 198.18.0.1 dev eth0
-  number=$((number + 1))
-done
+add_host "$main_desk" 11
+add_host "$backup_desk" 12
 cat >"$scratch/two-desks.toml" <<'TOML'
 [[interface]]
 serial = "SIM0000000000001"

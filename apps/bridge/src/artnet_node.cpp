@@ -105,15 +105,8 @@ void ArtnetNode::OnDmx(const ArtDmx& packet, const std::string& address, TimePoi
 
 void ArtnetNode::Merge(Output& output, TimePoint now) {
   LogEvents(output);
-  // As for sACN: the desk is chosen afresh when sampling ends.
-  if (!output.sampled && !output.output->Sampling(now)) {
-    output.sampled = true;
-    output.sources.RestartSelection(now);
-  }
-  if (output.sources.backupState() != output.backup && !output.output->Sampling(now)) {
-    output.backup = output.sources.backupState();
-    log_(BackupText(output.output->universe(), output.backup));
-  }
+  std::string desk = output.desk.Follow(output.sources, *output.output, now);
+  if (!desk.empty()) log_(desk);
   output.output->sources = output.sources.SourceCount();
   if (output.sources.generation() == output.merged || output.output->Sampling(now)) return;
   output.merged = output.sources.generation();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "allow_list.h"
+#include "desk_choice.h"
 #include "output_universe.h"
 #include "protocols/artnet_port.h"
 #include "udp_socket.h"
@@ -62,8 +63,7 @@ class ArtnetNode {
     ombrix::protocols::ArtnetPort sources;
     OutputUniverse* output;
     uint64_t merged = 0;
-    ombrix::protocols::BackupSwitch::State backup = ombrix::protocols::BackupSwitch::State::kNone;  // as last logged
-    bool sampled = false;  // the sampling period has ended and the desk was chosen
+    DeskChoice desk;
   };
   void OnDmx(const ombrix::protocols::ArtDmx& packet, const std::string& address, TimePoint now);
   void Reply(const ombrix::protocols::ArtPoll& poll, const Endpoint& poller);

@@ -86,16 +86,8 @@ void SacnReceiver::OnDatagram(const uint8_t* data, size_t size, const Endpoint& 
 
 void SacnReceiver::Merge(Universe& universe, TimePoint now) {
   LogEvents(universe);
-  // The first merge after sampling chooses the desk afresh: what was
-  // heard meanwhile was never shown, so there is nothing to take back from.
-  if (!universe.sampled && !universe.output->Sampling(now)) {
-    universe.sampled = true;
-    universe.sources.RestartSelection(now);
-  }
-  if (universe.sources.backupState() != universe.backup && !universe.output->Sampling(now)) {
-    universe.backup = universe.sources.backupState();
-    log_(BackupText(universe.output->universe(), universe.backup));
-  }
+  std::string desk = universe.desk.Follow(universe.sources, *universe.output, now);
+  if (!desk.empty()) log_(desk);
   universe.output->sources = universe.sources.SourceCount();
   if (universe.sources.generation() == universe.merged || universe.output->Sampling(now)) return;
   universe.merged = universe.sources.generation();

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "allow_list.h"
+#include "desk_choice.h"
 #include "output_universe.h"
 #include "protocols/sacn_universe.h"
 #include "udp_socket.h"
@@ -53,8 +54,7 @@ class SacnReceiver {
     ombrix::protocols::SacnUniverse sources;
     OutputUniverse* output;
     uint64_t merged = 0;  // generation of the last merge written
-    ombrix::protocols::BackupSwitch::State backup = ombrix::protocols::BackupSwitch::State::kNone;  // as last logged
-    bool sampled = false;  // the sampling period has ended and the desk was chosen
+    DeskChoice desk;
   };
   void Merge(Universe& universe, TimePoint now);
   // Joins a universe's group; on failure the reason goes on reportTo's
