@@ -93,6 +93,19 @@ TEST(SacnPacket, DataOptionsAndSyncAddressRoundTrip) {
   EXPECT_EQ(Bytes(out.begin(), out.begin() + size), vector);
 }
 
+TEST(SacnPacket, PerSlotPriorityVectorParsesAndBuildsByteExact) {
+  // The same framing as levels; start code 0xDD, one priority per slot.
+  Bytes vector = DataVector();
+  vector[125] = 0xDD;
+  vector[126] = 0xC8, vector[127] = 0x00, vector[128] = 0x64;  // 200, not sourced, 100
+  SacnData data = ParseAs<SacnData>(vector);
+  EXPECT_EQ(data.startCode, kStartCodePerSlotPriority);
+  EXPECT_EQ(Bytes(data.slots, data.slots + data.slotCount), Hex("c8 00 64"));
+  std::array<uint8_t, kSacnMaxPacketSize> out{};
+  size_t size = BuildSacnData(data, out.data(), out.size());
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + size), vector);
+}
+
 TEST(SacnPacket, FullUniverseAndStartCodeOnly) {
   // 512 slots: 638 bytes, DMP length 523 (0x20B), 513 properties.
   Bytes full = DataVector();

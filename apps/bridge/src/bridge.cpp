@@ -76,7 +76,8 @@ bool Bridge::Start(std::string* error) {
     if (mapping.direction == Direction::kIn) {
       inputs_.push_back(std::make_unique<InputStream>(port, mapping.universe));
       if (mapping.universe.protocol == Protocol::kSacn) {
-        sacnReceiver_->IgnoreSource(sacnSender_->AddUniverse(mapping.universe.number, mapping.serial));
+        sacnReceiver_->IgnoreSource(sacnSender_->AddUniverse(mapping.universe.number, mapping.serial,
+                                                             PrioritiesFor(config_, mapping.universe)));
       } else {
         artnetNode_->AddInput(mapping.universe.number, port);
       }
@@ -212,7 +213,7 @@ void Bridge::SendInputs() {
   for (const auto& input : inputs_) {
     if (!input->Poll(now, &levels, &next)) continue;
     if (input->universe().protocol == Protocol::kSacn)
-      sacnSender_->SendLevels(input->universe().number, levels);
+      sacnSender_->SendLevels(input->universe().number, levels, now);
     else
       artnetNode_->SendLevels(input->universe().number, levels, now);
   }
@@ -231,6 +232,7 @@ void Bridge::Tick() {
   sacnReceiver_->Tick(now);
   artnetNode_->Tick(now);
   SendInputs();
+  sacnSender_->KeepPrioritiesAlive(now);
   if (page_) page_->Update(outputs_, inputs_, ports_, *sacnReceiver_, *artnetNode_);
 }
 

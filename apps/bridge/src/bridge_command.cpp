@@ -4,6 +4,7 @@
 #include "client/console.h"
 #include "bridge.h"
 #include "http/status_page.h"
+#include "universe_settings.h"
 
 namespace ombrix_bridge {
 namespace {
@@ -58,6 +59,9 @@ CLI::App* AddBridgeCommand(CLI::App& app, BridgeOptions* options) {
           "serve the read-only status page on [ADDRESS:]PORT (a bare port: 127.0.0.1)");
   Setting(command, options, "--http-host", &BridgeConfig::httpHosts,
           "a name the status page may be reached by besides localhost and the node's addresses (repeatable)");
+  command->add_option("--priorities", options->priorities,
+                      "UNIVERSE=SLOTS:PRIORITY,...: per-slot priorities sent with an input universe, as "
+                      "sacn:5=1-48:100,49-512:0 (repeatable)");
   command->add_flag("--unicast-only", options->unicastOnly,
                     "join no multicast group and send no multicast (targets and pollers only)");
   return command;
@@ -75,6 +79,9 @@ bool ResolveBridgeConfig(const BridgeOptions& options, BridgeConfig* config, std
       if (!ParseMapping(text, direction, &mapping, error)) return false;
       config->mappings.push_back(mapping);
     }
+  }
+  for (const std::string& text : options.priorities) {
+    if (!AddSlotPriorities(text, config, error)) return false;
   }
   return CheckConfig(*config, error) && CheckHttpAddress(config->http, error);
 }

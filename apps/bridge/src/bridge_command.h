@@ -16,7 +16,8 @@ struct BridgeOptions {
   std::string configFile;
   std::vector<std::string> outs;  // SERIAL=UNIVERSE
   std::vector<std::string> ins;
-  BridgeConfig config;  // the defaults, then what the command line gives
+  std::vector<std::string> priorities;  // UNIVERSE=SLOTS:PRIORITY,...
+  BridgeConfig config;                  // the defaults, then what the command line gives
   std::string loss;
   std::string merge;
   bool unicastOnly = false;

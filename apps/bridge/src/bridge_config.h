@@ -5,6 +5,7 @@
 #ifndef OMBRIX_BRIDGE_CONFIG_H
 #define OMBRIX_BRIDGE_CONFIG_H
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -60,6 +61,9 @@ struct UniverseSettings {
   std::optional<ombrix::protocols::MergeRules> merge;
   std::optional<LossPolicy> loss;
   std::optional<double> fadeSeconds;
+  // For a universe sent from an interface's input: the per-slot
+  // priorities (0xDD) sent with it, e.g. "1-48:100, 49-512:0".
+  std::optional<std::array<uint8_t, 512>> priorities;
 };
 
 // A mode for one interface that overrides the default (from the file).
@@ -107,6 +111,8 @@ struct OutputSettings {
   double fadeSeconds = 3.0;
 };
 OutputSettings SettingsFor(const BridgeConfig& config, const NetworkUniverse& universe);
+// The per-slot priorities a sent universe goes out with, if it has any.
+std::optional<std::array<uint8_t, 512>> PrioritiesFor(const BridgeConfig& config, const NetworkUniverse& universe);
 
 // Parses "sacn:U" or "artnet:NET:SUB:UNI". On failure error gets a sentence.
 bool ParseUniverse(const std::string& text, NetworkUniverse* universe, std::string* error);

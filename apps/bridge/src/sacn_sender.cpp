@@ -8,30 +8,62 @@ namespace ombrix_bridge {
 
 using namespace ombrix::protocols;
 
-Cid SacnSender::AddUniverse(uint16_t universe, const ombrix_tool::Serial& serial) {
+Cid SacnSender::AddUniverse(uint16_t universe, const ombrix_tool::Serial& serial,
+                            const std::optional<SlotPriorities>& priorities) {
   Stream& stream = streams_[universe];
   stream.cid = MakeCid(host_, serial, universe);
   stream.name = SourceName(host_, serial);
+  stream.priorities = priorities;
   return stream.cid;
 }
 
-void SacnSender::SendLevels(uint16_t universe, const std::array<uint8_t, 512>& levels) {
+void SacnSender::SendLevels(uint16_t universe, const std::array<uint8_t, 512>& levels, TimePoint now) {
   auto found = streams_.find(universe);
   if (found == streams_.end()) return;
-  found->second.levels = levels;
-  SendData(universe, found->second, false);
+  Stream& stream = found->second;
+  if (!stream.sent && stream.priorities) SendPriorities(universe, stream, now);
+  stream.levels = levels;
+  SendData(universe, stream, false);
+}
+
+void SacnSender::KeepPrioritiesAlive(TimePoint now) {
+  for (auto& [universe, stream] : streams_) {
+    if (stream.sent && stream.priorities && now - stream.prioritiesSent >= kKeepAliveInterval) {
+      SendPriorities(universe, stream, now);
+    }
+  }
+}
+
+namespace {
+
+SacnData Packet(const Cid& cid, const std::string& name, int priority, uint8_t sequence, uint16_t universe) {
+  SacnData packet;
+  packet.cid = cid;
+  packet.sourceName = name;
+  packet.priority = static_cast<uint8_t>(priority);
+  packet.sequence = sequence;
+  packet.universe = universe;
+  packet.slotCount = 512;
+  return packet;
+}
+
+}  // namespace
+
+void SacnSender::SendPriorities(uint16_t universe, Stream& stream, TimePoint now) {
+  SacnData packet = Packet(stream.cid, stream.name, priority_, stream.sequence++, universe);
+  packet.startCode = kStartCodePerSlotPriority;
+  packet.slots = stream.priorities->data();
+  uint8_t out[kSacnDataMaxSize];
+  size_t size = BuildSacnData(packet, out, sizeof(out));
+  if (size == 0) return;
+  SendTo(universe, out, size);
+  stream.prioritiesSent = now;
 }
 
 void SacnSender::SendData(uint16_t universe, Stream& stream, bool terminated) {
-  SacnData packet;
-  packet.cid = stream.cid;
-  packet.sourceName = stream.name;
-  packet.priority = static_cast<uint8_t>(priority_);
-  packet.sequence = stream.sequence++;
+  SacnData packet = Packet(stream.cid, stream.name, priority_, stream.sequence++, universe);
   packet.streamTerminated = terminated;
-  packet.universe = universe;
   packet.slots = stream.levels.data();
-  packet.slotCount = 512;
   uint8_t out[kSacnDataMaxSize];
   size_t size = BuildSacnData(packet, out, sizeof(out));
   if (size == 0) return;

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "config_toml.h"
+#include "slot_priorities.h"
 
 namespace ombrix_bridge {
 
@@ -99,7 +100,8 @@ bool ParseLossPolicy(std::string_view text, LossPolicy* loss) {
 
 bool ReadUniverseSettings(const toml::table& table, const std::string& path, BridgeConfig* config, std::string* error) {
   if (!CheckKeys(table,
-                 {"universe", "merge", "primary", "backup", "sources", "takeback_seconds", "loss", "fade_seconds"},
+                 {"universe", "merge", "primary", "backup", "sources", "takeback_seconds", "loss", "fade_seconds",
+                  "priorities"},
                  path, error)) {
     return false;
   }
@@ -124,11 +126,43 @@ bool ReadUniverseSettings(const toml::table& table, const std::string& path, Bri
     }
     settings.loss = policy;
   }
+  std::string priorities;
+  if (!Read<std::string>(table, "priorities", path, &priorities, error)) return false;
+  if (table.get("priorities")) {
+    SlotPriorities parsed;
+    if (!ParseSlotPriorities(priorities, &parsed, error)) {
+      *error = where + ": " + *error;
+      return false;
+    }
+    settings.priorities = parsed;
+  }
   if (table.get("fade_seconds")) {
     double seconds = 0;
     if (!Read<double>(table, "fade_seconds", path, &seconds, error)) return false;
     settings.fadeSeconds = seconds;
   }
+  config->universes.push_back(settings);
+  return true;
+}
+
+bool AddSlotPriorities(const std::string& text, BridgeConfig* config, std::string* error) {
+  size_t equals = text.find('=');
+  NetworkUniverse universe;
+  if (equals == std::string::npos || !ParseUniverse(text.substr(0, equals), &universe, error)) {
+    *error = "--priorities takes UNIVERSE=SLOTS:PRIORITY,..., as \"sacn:5=1-48:100,49-512:0\", not \"" + text + "\".";
+    return false;
+  }
+  SlotPriorities priorities;
+  if (!ParseSlotPriorities(text.substr(equals + 1), &priorities, error)) return false;
+  for (UniverseSettings& settings : config->universes) {
+    if (settings.universe == universe) {
+      settings.priorities = priorities;
+      return true;
+    }
+  }
+  UniverseSettings settings;
+  settings.universe = universe;
+  settings.priorities = priorities;
   config->universes.push_back(settings);
   return true;
 }
@@ -149,12 +183,26 @@ bool CheckUniverseSettings(const BridgeConfig& config, std::string* error) {
       *error = name + " has merge or loss settings, but no interface outputs it.";
       return false;
     }
+    bool sent = std::any_of(config.mappings.begin(), config.mappings.end(), [&](const Mapping& mapping) {
+      return mapping.direction == Direction::kIn && mapping.universe == settings.universe;
+    });
+    if (settings.priorities && (settings.universe.protocol != Protocol::kSacn || !sent)) {
+      *error = name + " has per-slot priorities, but they go with an sACN universe an interface's input is sent on.";
+      return false;
+    }
     if (settings.fadeSeconds && !(*settings.fadeSeconds > 0 && *settings.fadeSeconds <= 3600)) {
       *error = name + ": fade_seconds must be more than 0 and at most 3600.";
       return false;
     }
   }
   return true;
+}
+
+std::optional<SlotPriorities> PrioritiesFor(const BridgeConfig& config, const NetworkUniverse& universe) {
+  for (const UniverseSettings& own : config.universes) {
+    if (own.universe == universe) return own.priorities;
+  }
+  return std::nullopt;
 }
 
 OutputSettings SettingsFor(const BridgeConfig& config, const NetworkUniverse& universe) {

@@ -11,6 +11,8 @@
 #include "bridge_command.h"
 #include "bridge_config.h"
 #include "sacn_identity.h"
+#include "slot_priorities.h"
+#include "universe_settings.h"
 #include "udp_socket.h"
 
 namespace ombrix_bridge {
@@ -166,6 +168,29 @@ TEST(BridgeConfigTest, UniverseTablesOverTheBridgesDefaultsAndOnlyForUniversesIt
   config.universes[1].universe = {Protocol::kSacn, 9};
   EXPECT_FALSE(CheckConfig(config, &error));
   EXPECT_NE(error.find("no interface outputs it"), std::string::npos) << error;
+}
+
+TEST(BridgeConfigTest, SlotPrioritiesAsWritten) {
+  ombrix_bridge::SlotPriorities priorities;
+  std::string error;
+  ASSERT_TRUE(ombrix_bridge::ParseSlotPriorities(" 1-48:100 , 49 : 0, 512:200", &priorities, &error)) << error;
+  EXPECT_EQ(priorities[0], 100);
+  EXPECT_EQ(priorities[47], 100);
+  EXPECT_EQ(priorities[48], 0);
+  EXPECT_EQ(priorities[100], 0) << "slots not named are not sourced";
+  EXPECT_EQ(priorities[511], 200);
+  for (const char* bad :
+       {"", "1-48", "0-4:100", "1-513:100", "9-3:100", "1-4:201", "1-4:-1", "1-4:100,4:50", "1-4:1x", "a-b:3"}) {
+    EXPECT_FALSE(ombrix_bridge::ParseSlotPriorities(bad, &priorities, &error)) << bad;
+    EXPECT_NE(error.find(std::string("\"") + bad + "\""), std::string::npos) << error;
+  }
+  BridgeConfig config;
+  Mapping output;
+  ASSERT_TRUE(ParseMapping("SIM0000000000001=sacn:1", Direction::kOut, &output, &error)) << error;
+  config.mappings = {output};
+  ASSERT_TRUE(ombrix_bridge::AddSlotPriorities("sacn:1=1:100", &config, &error)) << error;
+  EXPECT_FALSE(CheckConfig(config, &error)) << "priorities of a universe that is received, not sent";
+  EXPECT_NE(error.find("go with an sACN universe an interface's input is sent on"), std::string::npos) << error;
 }
 
 TEST(BridgeConfigTest, FileMistakesNameTheLine) {

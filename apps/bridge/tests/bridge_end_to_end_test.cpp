@@ -1,9 +1,11 @@
 // The bridge end to end over loopback UDP: what consoles send reaches the
 // simulated wire, what the interfaces capture reaches receivers, and what
 // is malformed is counted and goes nowhere.
+#include <algorithm>
 #include <cstring>
 
 #include "bridge_fixture.h"
+#include "universe_settings.h"
 
 namespace ombrix_bridge_test {
 namespace {
@@ -194,6 +196,43 @@ TEST_F(BridgeTest, InterfaceInputGoesOutAsSacnAndArtDmx) {
     found = dmx->length == 512 && dmx->data[96] == 100 && dmx->data[127] == 131;
   }
   EXPECT_TRUE(found) << "the captured block never went out as ArtDmx";
+}
+
+TEST_F(BridgeTest, PerSlotPrioritiesGoOutBeforeTheFirstLevelsAndThenAsKeepAlives) {
+  BridgeConfig config;
+  Peer receiver;
+  config.mappings = {Map(2, Direction::kIn, "sacn:8")};
+  config.sacnTargets = {"127.0.0.1:" + std::to_string(receiver.port())};
+  std::string error;
+  ASSERT_TRUE(ombrix_bridge::AddSlotPriorities("sacn:8=1-2:150, 3:0, 4-512:90", &config, &error)) << error;
+  StartBridge(config);
+  uint8_t report[34] = {0, 0x00, 7};
+  SimApi().OmbrixSimInjectInput(2, report, sizeof(report));
+  // Every packet of the stream in order: 0xDD first, then levels, in one
+  // sequence; the next 0xDD only once the levels have been repeated, at the
+  // keep-alive interval, not with every packet.
+  std::vector<char> kinds;  // 'P' per-slot priorities, 'L' levels
+  uint8_t sequence = 0;
+  while (std::count(kinds.begin(), kinds.end(), 'P') < 2 && kinds.size() < 40) {
+    std::vector<uint8_t> datagram = receiver.Receive(3000);
+    SacnPacket packet = ParseSacn(datagram.data(), datagram.size());
+    const SacnData* data = std::get_if<SacnData>(&packet);
+    ASSERT_NE(data, nullptr) << "after " << kinds.size() << " packets";
+    if (!kinds.empty()) EXPECT_EQ(data->sequence, static_cast<uint8_t>(sequence + 1));
+    sequence = data->sequence;
+    bool perSlot = data->startCode == kStartCodePerSlotPriority;
+    kinds.push_back(perSlot ? 'P' : 'L');
+    if (!perSlot) continue;
+    ASSERT_EQ(data->slotCount, 512);
+    EXPECT_EQ(data->slots[1], 150);
+    EXPECT_EQ(data->slots[2], 0);
+    EXPECT_EQ(data->slots[511], 90);
+  }
+  std::string order(kinds.begin(), kinds.end());
+  ASSERT_EQ(order.substr(0, 2), "PL") << order;
+  size_t second = order.find('P', 1);
+  ASSERT_NE(second, std::string::npos) << order;
+  EXPECT_GE(second, 3u) << "the priorities came again before the levels were repeated: " << order;
 }
 
 TEST_F(BridgeTest, WithLoopbackAUniverseComesBackOnAnother) {

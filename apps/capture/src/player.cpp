@@ -233,7 +233,7 @@ int RunPlay(const ombrix_tool::Api& api, const PlayOptions& options, const PlayH
       if (!force && send.output->packets == send.packets) continue;
       send.packets = send.output->packets;
       if (send.to.protocol == Protocol::kSacn)
-        sacnSender->SendLevels(send.to.number, send.output->shown());
+        sacnSender->SendLevels(send.to.number, send.output->shown(), now);
       else
         artnetSender->SendLevels(send.to.number, send.output->shown(), now);
     }
