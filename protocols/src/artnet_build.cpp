@@ -88,6 +88,21 @@ size_t BuildArtSync(uint8_t* out, size_t capacity) {
   return kArtSyncSize;  // Aux1 and Aux2 stay 0
 }
 
+size_t BuildArtAddress(const ArtAddress& packet, uint8_t* out, size_t capacity) {
+  if (!out || capacity < kArtAddressSize) return 0;
+  PutHeader(out, kArtAddressSize, ArtOpCode::kAddress, true);
+  out[kAddressNetSwitch] = packet.netSwitch;
+  out[kAddressBindIndex] = packet.bindIndex;
+  bytes::PutTextField(out + kAddressShortName, kReplyShortNameBytes, packet.shortName);
+  bytes::PutTextField(out + kAddressLongName, kReplyLongNameBytes, packet.longName);
+  std::memcpy(out + kAddressSwIn, packet.swIn.data(), 4);
+  std::memcpy(out + kAddressSwOut, packet.swOut.data(), 4);
+  out[kAddressSubSwitch] = packet.subSwitch;
+  out[kAddressAcnPriority] = packet.acnPriority;
+  out[kAddressCommand] = packet.command;
+  return kArtAddressSize;
+}
+
 namespace {
 
 ArtPollReplyPort DescribePort(const ArtnetNodePort& port) {

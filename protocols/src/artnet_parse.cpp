@@ -83,6 +83,21 @@ ArtnetPacket ParsePollReply(const uint8_t* data, size_t size) {
   return packet;
 }
 
+ArtnetPacket ParseAddress(const uint8_t* data, size_t size) {
+  if (size < kArtAddressSize) return DropKind::kTruncated;
+  ArtAddress packet;
+  packet.netSwitch = data[kAddressNetSwitch];
+  packet.bindIndex = data[kAddressBindIndex];
+  packet.shortName = Text(data + kAddressShortName, kReplyShortNameBytes);
+  packet.longName = Text(data + kAddressLongName, kReplyLongNameBytes);
+  std::memcpy(packet.swIn.data(), data + kAddressSwIn, 4);
+  std::memcpy(packet.swOut.data(), data + kAddressSwOut, 4);
+  packet.subSwitch = data[kAddressSubSwitch];
+  packet.acnPriority = data[kAddressAcnPriority];
+  packet.command = data[kAddressCommand];
+  return packet;
+}
+
 }  // namespace
 
 ArtnetPacket ParseArtnet(const uint8_t* data, size_t size) {
@@ -92,7 +107,8 @@ ArtnetPacket ParseArtnet(const uint8_t* data, size_t size) {
   uint16_t opCode = bytes::Little16(data + kOpCode);
   if (opCode == static_cast<uint16_t>(ArtOpCode::kPollReply)) return ParsePollReply(data, size);
   bool known = opCode == static_cast<uint16_t>(ArtOpCode::kPoll) || opCode == static_cast<uint16_t>(ArtOpCode::kDmx) ||
-               opCode == static_cast<uint16_t>(ArtOpCode::kSync);
+               opCode == static_cast<uint16_t>(ArtOpCode::kSync) ||
+               opCode == static_cast<uint16_t>(ArtOpCode::kAddress);
   if (!known) return DropKind::kUnsupportedOpCode;
   if (size < kProtocolVersion + 2) return DropKind::kTruncated;
   if (Big16(data + kProtocolVersion) < kArtnetProtocolVersion) return DropKind::kBadProtocolVersion;
@@ -101,6 +117,8 @@ ArtnetPacket ParseArtnet(const uint8_t* data, size_t size) {
       return ParseDmx(data, size);
     case ArtOpCode::kPoll:
       return ParsePoll(data, size);
+    case ArtOpCode::kAddress:
+      return ParseAddress(data, size);
     default:
       break;
   }

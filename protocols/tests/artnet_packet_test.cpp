@@ -133,6 +133,29 @@ ArtPollReply NodeTemplate() {
   return node;
 }
 
+TEST(ArtnetPacket, AddressVectorParsesAndBuildsByteExact) {
+  // Bind index 2: Net programmed to 1, SubNet left, output 1 to universe
+  // 3, the rest unchanged; a new short name; "merge output 0 LTP".
+  Bytes name = Join({Hex("54 72 75 73 73 20 4c"), Bytes(11, 0)});  // "Truss L"
+  Bytes vector =
+      Join({kId, Hex("00 60  00 0e  81  02"), name, Bytes(64, 0), Hex("7f 7f 7f 7f  7f 83 7f 7f  7f  ff  10")});
+  ASSERT_EQ(vector.size(), kArtAddressSize);
+  ArtAddress address = ParseAs<ArtAddress>(vector);
+  EXPECT_EQ(address.netSwitch, kArtSwitchProgram | 1);
+  EXPECT_EQ(address.bindIndex, 2);
+  EXPECT_EQ(address.shortName, "Truss L");
+  EXPECT_EQ(address.longName, "");
+  EXPECT_EQ(address.swOut[1], kArtSwitchProgram | 3);
+  EXPECT_EQ(address.swIn[0], kArtSwitchNoChange);
+  EXPECT_EQ(address.subSwitch, kArtSwitchNoChange);
+  EXPECT_EQ(address.command, static_cast<uint8_t>(ArtAddressCommand::kMergeLtp0));
+  std::array<uint8_t, kArtAddressSize> out{};
+  EXPECT_EQ(BuildArtAddress(address, out.data(), out.size()), kArtAddressSize);
+  EXPECT_EQ(Bytes(out.begin(), out.end()), vector);
+  vector.pop_back();
+  EXPECT_EQ(DropOf(vector), DropKind::kTruncated);
+}
+
 TEST(ArtnetPacket, PollReplyVectorFromNodeAndPorts) {
   ArtnetNodePort both;
   both.portAddress = 0x0123;

@@ -54,6 +54,8 @@ void ArtnetNode::OnDatagram(const uint8_t* data, size_t size, const Endpoint& se
     OnDmx(*dmx, sender.address().to_string(), now);
   } else if (const ArtPoll* poll = std::get_if<ArtPoll>(&packet)) {
     OnPoll(*poll, sender, now);
+  } else if (const ArtAddress* address = std::get_if<ArtAddress>(&packet)) {
+    OnAddress(*address, sender, now);
   } else if (std::holds_alternative<ArtSync>(packet)) {
     for (auto& entry : outputs_) {
       entry.second->sources.OnSync(sender.address().to_string(), now);
@@ -154,8 +156,11 @@ void ArtnetNode::Reply(const ArtPoll& poll, const Endpoint& poller) {
   ArtPollReply node;
   node.ip = LocalAddressTowards(bind_, poller.address(), socket_->io());
   node.port = static_cast<uint16_t>(port_);
-  node.shortName = "ombrix bridge";
-  node.longName = "ombrix bridge on " + HostName();
+  node.shortName = shortName_;
+  node.longName = longName_.empty() ? "ombrix bridge on " + HostName() : longName_;
+  // Status1 bits 7-6: the indicators, "locate" while a console asks the
+  // node to identify itself.
+  if (identify_) node.status1 = static_cast<uint8_t>((node.status1 & 0x3F) | 0x40);
   // "#code [count] text": code 0001 is "power on tests passed", count the
   // replies sent so far, as controllers show it.
   char report[64];
@@ -163,7 +168,7 @@ void ArtnetNode::Reply(const ArtPoll& poll, const Endpoint& poller) {
            ports.size());
   node.nodeReport = report;
   node.mac = mac_;
-  node.status3 = Status3Failsafe(loss_);
+  node.status3 = static_cast<uint8_t>(Status3Failsafe(loss_) | (managed_ ? kArtStatus3FailsafeProgrammable : 0));
   // Art-Net answers go to port 6454 of the poller; a poller that polled from
   // another port (a tool on the same machine) gets its copy there as well.
   std::vector<Endpoint> destinations{Endpoint(poller.address(), static_cast<uint16_t>(port_))};

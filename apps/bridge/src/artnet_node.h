@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "allow_list.h"
+#include "node_state.h"
 #include "desk_choice.h"
 #include "output_universe.h"
 #include "protocols/artnet_port.h"
@@ -49,6 +50,28 @@ class ArtnetNode {
     mac_ = mac;
   }
 
+  // Remote configuration by ArtAddress (artnet_address.cpp): accepted only
+  // from senders manage allows (nobody when it is empty), every change
+  // applied, logged with its sender, noted in state and kept by save().
+  void Manage(std::vector<std::string> manage, NodeState* state, std::function<void()> save);
+  // The names the poll replies give (empty: the default ones).
+  void Name(const std::string& shortName, const std::string& longName);
+  // Re-patches an output port or an input (from the state file at start,
+  // or by ArtAddress). False, with a sentence in error, when the new
+  // port-address is taken or the old one is not the node's.
+  bool RepatchOutput(uint16_t from, uint16_t to, std::string* error);
+  bool RepatchInput(uint16_t from, uint16_t to, std::string* error);
+  // Called when an input moves, for the streams that send it.
+  void OnInputRepatched(std::function<void(uint16_t from, uint16_t to)> handler) {
+    inputRepatched_ = std::move(handler);
+  }
+  // The merge rules of an output port (by its current port-address).
+  void SetMergeRules(uint16_t portAddress, const ombrix::protocols::MergeRules& rules, TimePoint now);
+  // The fail-safe the poll replies state.
+  void SetLoss(LossPolicy loss) { loss_ = loss; }
+  bool identifying() const { return identify_; }
+  const std::string& lastRemoteChange() const { return lastRemoteChange_; }
+
   void OnDatagram(const uint8_t* data, size_t size, const Endpoint& sender, TimePoint now);
   void SendLevels(uint16_t portAddress, const std::array<uint8_t, 512>& levels, TimePoint now);
   void Tick(TimePoint now);
@@ -66,6 +89,17 @@ class ArtnetNode {
     DeskChoice desk;
   };
   void OnDmx(const ombrix::protocols::ArtDmx& packet, const std::string& address, TimePoint now);
+  void OnAddress(const ombrix::protocols::ArtAddress& packet, const Endpoint& sender, TimePoint now);
+  // The port-addresses of one reply page (bind index): what ArtAddress's
+  // port indices 0-3 name; 0 where the page has no such port.
+  struct Page {
+    std::array<uint16_t, 4> outputs{}, inputs{};
+    std::array<bool, 4> output{}, input{};
+  };
+  bool FindPage(uint8_t bindIndex, Page* page) const;
+  void Repatch(const ombrix::protocols::ArtAddress& packet, const Page& page, const std::string& who);
+  void Command(uint8_t command, const Page& page, const std::string& who, TimePoint now);
+  void Remote(const std::string& who, const std::string& what);
   void Reply(const ombrix::protocols::ArtPoll& poll, const Endpoint& poller);
   void OnPoll(const ombrix::protocols::ArtPoll& poll, const Endpoint& sender, TimePoint now);
   std::vector<ombrix::protocols::ArtnetNodePort> DescribePorts() const;
@@ -96,6 +130,18 @@ class ArtnetNode {
   TimePoint newPollerLogged_{};
   std::string lastPortState_;  // the ports as last described, to notice a change
   LossPolicy loss_ = LossPolicy::kHold;
+  // Remote configuration (bridge thread, as everything here).
+  AllowList manage_;
+  bool managed_ = false;  // some sender may manage the node
+  NodeState* state_ = nullptr;
+  std::function<void()> save_;
+  std::function<void(uint16_t, uint16_t)> inputRepatched_;
+  std::string shortName_ = "ombrix bridge";
+  std::string longName_;  // empty: "ombrix bridge on HOST"
+  bool identify_ = false;
+  std::string lastRemoteChange_;
+  TimePoint refusedLogged_{};
+  size_t refused_ = 0;  // ArtAddress refused since the last log line about it
   std::array<uint8_t, 6> mac_{};
   uint32_t replies_ = 0;  // polls answered, for the node report
   ombrix::protocols::DropCounters drops_;

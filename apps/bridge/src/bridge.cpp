@@ -99,6 +99,12 @@ bool Bridge::Start(std::string* error) {
     }
     output->AddPort(port);
   }
+  artnetNode_->OnInputRepatched([this](uint16_t from, uint16_t to) { InputRepatched(from, to); });
+  artnetNode_->Manage(config_.manage, &state_, [this] { SaveState(); });
+  LoadState();
+  ApplyState();
+  started_ = Clock::now();
+  scenesPending_ = config_.recordScene;
   LogLine("listening for sACN on UDP port " + std::to_string(config_.sacnPort) + " and Art-Net on " +
           std::to_string(config_.artnetPort) + " on " + network.description + (multicast_ ? "" : ", unicast only") +
           "; " + std::to_string(ports_.size()) + " interface(s), " + std::to_string(outputs_.size()) +
@@ -233,6 +239,7 @@ void Bridge::Tick() {
   artnetNode_->Tick(now);
   SendInputs();
   sacnSender_->KeepPrioritiesAlive(now);
+  if (scenesPending_) RecordScenesWhenDriven(now);
   if (page_) page_->Update(outputs_, inputs_, ports_, *sacnReceiver_, *artnetNode_);
 }
 

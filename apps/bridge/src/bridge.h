@@ -18,6 +18,7 @@
 #include "bridge_config.h"
 #include "http/status_page.h"
 #include "input_stream.h"
+#include "node_state.h"
 #include "interface_port.h"
 #include "output_universe.h"
 #include "sacn_receiver.h"
@@ -78,6 +79,15 @@ class Bridge {
   void SendDiscovery();
   void Stop();
   InterfacePort* PortFor(const Serial& serial);
+  // The node's state file: read and applied at start, written whenever a
+  // console changes the node or scenes are recorded (bridge_state.cpp).
+  void LoadState();
+  void ApplyState();
+  void SaveState();
+  void InputRepatched(uint16_t from, uint16_t to);
+  // With --record-scene: once every output has been driven (or 10 s after
+  // start), their looks become their fail-safe scenes.
+  void RecordScenesWhenDriven(TimePoint now);
 
   // Everything below belongs to the bridge thread (the one in Run) unless
   // its comment says otherwise.
@@ -100,6 +110,10 @@ class Bridge {
   StatusLine status_;
   std::unique_ptr<StatusPage> page_;  // with --http
   TimePoint lastStatus_{};
+  NodeState state_;
+  bool stateUnsavedTold_ = false;  // told once that changes are not kept without --state
+  bool scenesPending_ = false;     // --record-scene, not yet done
+  TimePoint started_{};
   bool stopped_ = false;
   // Set by library threads when they post a wake-up, cleared by the bridge
   // thread when it runs it: one wake-up in flight at a time.

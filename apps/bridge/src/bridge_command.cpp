@@ -62,6 +62,16 @@ CLI::App* AddBridgeCommand(CLI::App& app, BridgeOptions* options) {
   command->add_option("--priorities", options->priorities,
                       "UNIVERSE=SLOTS:PRIORITY,...: per-slot priorities sent with an input universe, as "
                       "sacn:5=1-48:100,49-512:0 (repeatable)");
+  Setting(command, options, "--manage", &BridgeConfig::manage,
+          "consoles (CIDR blocks) that may change the node by Art-Net's ArtAddress (default: none)")
+      ->expected(1, -1);
+  Setting(command, options, "--state", &BridgeConfig::stateFile,
+          "keep what consoles change, and recorded scenes, in this file across restarts");
+  CLI::Option* record = command->add_flag(
+      "--record-scene", options->config.recordScene,
+      "record each output's look, once its sources have driven it, as its fail-safe scene (needs --state)");
+  options->overrides.push_back(
+      {record, [](const BridgeOptions& from, BridgeConfig* into) { into->recordScene = from.config.recordScene; }});
   command->add_flag("--unicast-only", options->unicastOnly,
                     "join no multicast group and send no multicast (targets and pollers only)");
   return command;

@@ -157,7 +157,12 @@ bool CheckConfig(const BridgeConfig& config, std::string* error) {
       if (!ParseEndpoint(target, 1, &endpoint, error)) return false;
     }
   }
-  AllowList allow;
+  if (config.recordScene && config.stateFile.empty()) {
+    *error = "--record-scene keeps the scenes in the node's state file: give --state FILE as well.";
+    return false;
+  }
+  AllowList allow, manage;
+  if (!config.manage.empty() && !manage.Parse(config.manage, error)) return false;
   return allow.Parse(config.allow, error) && CheckUniverseSettings(config, error);
 }
 

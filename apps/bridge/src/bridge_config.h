@@ -94,7 +94,16 @@ struct BridgeConfig {
   // How the sources of a universe without settings of its own merge (HTP or LTP).
   ombrix::protocols::MergeMode merge = ombrix::protocols::MergeMode::kHtp;
   std::vector<UniverseSettings> universes;  // at most one per universe
-  std::string http;                         // [ADDRESS:]PORT of the status page; empty: no page
+  // CIDR blocks of the consoles that may change the node by ArtAddress;
+  // empty: nobody.
+  std::vector<std::string> manage;
+  // Where what consoles changed (and recorded scenes) is kept across
+  // restarts; empty: not kept.
+  std::string stateFile;
+  // Record each output's look as its fail-safe scene once the sources have
+  // driven it after start (command line only).
+  bool recordScene = false;
+  std::string http;  // [ADDRESS:]PORT of the status page; empty: no page
   // Names the page may be reached by besides localhost and the node's
   // addresses (a DNS name of the machine, for example).
   std::vector<std::string> httpHosts;

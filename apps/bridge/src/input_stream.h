@@ -59,6 +59,8 @@ class InputStream {
   bool Poll(TimePoint now, std::array<uint8_t, 512>* levels, TimePoint* next);
 
   const NetworkUniverse& universe() const { return universe_; }
+  // A re-patch: sent on another universe from now on.
+  void Renumber(const NetworkUniverse& universe) { universe_ = universe; }
   InterfacePort* port() const { return port_; }
   bool started() const { return started_; }
   uint64_t packets = 0;  // packets sent, read by the status line

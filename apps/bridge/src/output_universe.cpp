@@ -9,6 +9,7 @@ std::string OutputUniverse::Apply(const uint8_t levels[512], size_t sources, Tim
   bool wasDriven = driven_;
   driven_ = sources > 0;
   if (driven_) {
+    everDriven_ = true;
     fading_ = false;
     failSafe_ = false;
     std::copy(levels, levels + 512, look_.begin());

@@ -30,7 +30,7 @@ using Look = std::array<uint8_t, 512>;
 class OutputUniverse {
  public:
   OutputUniverse(const NetworkUniverse& universe, LossPolicy loss, double fadeSeconds)
-      : universe_(universe), loss_(loss), fadeSeconds_(fadeSeconds) {}
+      : universe_(universe), configured_(universe), loss_(loss), fadeSeconds_(fadeSeconds) {}
 
   void AddPort(InterfacePort* port) { ports_.push_back(port); }
 
@@ -63,6 +63,10 @@ class OutputUniverse {
   const NetworkUniverse& universe() const { return universe_; }
   // A re-patch: the universe is received under another number from now on.
   void Renumber(const NetworkUniverse& universe) { universe_ = universe; }
+  // The universe the configuration gives it, whatever re-patches since.
+  const NetworkUniverse& configured() const { return configured_; }
+  // Whether a source has driven the output since it started.
+  bool everDriven() const { return everDriven_; }
   bool fading() const { return fading_; }
   // Every source has gone and the fail-safe shows.
   bool failSafe() const { return failSafe_; }
@@ -85,6 +89,7 @@ class OutputUniverse {
   std::string ShowFailSafe(TimePoint now);
 
   NetworkUniverse universe_;
+  NetworkUniverse configured_;
   LossPolicy loss_;
   double fadeSeconds_;
   std::vector<InterfacePort*> ports_;
@@ -94,6 +99,7 @@ class OutputUniverse {
   bool fading_ = false;
   bool failSafe_ = false;
   bool driven_ = false;  // some source drove a slot at the last merge
+  bool everDriven_ = false;
   TimePoint fadeStart_{};
   TimePoint samplingUntil_{};
 };

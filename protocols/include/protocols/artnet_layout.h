@@ -61,6 +61,17 @@ constexpr size_t kReplyStatus3 = 217;
 // Replies from Art-Net 3 nodes and older end after the MAC address.
 constexpr size_t kReplyMinSize = 207;
 
+// ArtAddress
+constexpr size_t kAddressNetSwitch = 12;
+constexpr size_t kAddressBindIndex = 13;
+constexpr size_t kAddressShortName = 14;  // 18 bytes
+constexpr size_t kAddressLongName = 32;   // 64 bytes
+constexpr size_t kAddressSwIn = 96;
+constexpr size_t kAddressSwOut = 100;
+constexpr size_t kAddressSubSwitch = 104;
+constexpr size_t kAddressAcnPriority = 105;
+constexpr size_t kAddressCommand = 106;
+
 }  // namespace ombrix::protocols::artnet
 
 #endif  // OMBRIX_PROTOCOLS_ARTNET_LAYOUT_H

@@ -8,6 +8,8 @@
 //   ArtDmx       0x5000  sequence, physical, SubUni, Net, big-endian length
 //                        (1-512; should be even, odd taken too), the data
 //   ArtSync      0x5200  "output the ArtDmx you hold now" (14 bytes)
+//   ArtAddress   0x6000  a console re-programming a node: names, port
+//                        switches, merge, fail-safe, identify (107 bytes)
 // A port-address is 15 bits: Net (7 bits) : SubNet (4 bits) : Universe (4 bits).
 //
 // Parsed packets are views into the datagram, which must outlive them.
@@ -35,6 +37,7 @@ constexpr size_t kArtPollMinSize = 14;
 constexpr size_t kArtPollFullSize = 22;  // with the Art-Net 4 target range and codes
 constexpr size_t kArtPollReplySize = 239;
 constexpr size_t kArtSyncSize = 14;
+constexpr size_t kArtAddressSize = 107;
 constexpr size_t kArtnetMaxPacketSize = kArtDmxMaxSize;  // a receive buffer that holds any we use
 
 enum class ArtOpCode : uint16_t {
@@ -42,6 +45,7 @@ enum class ArtOpCode : uint16_t {
   kPollReply = 0x2100,
   kDmx = 0x5000,
   kSync = 0x5200,
+  kAddress = 0x6000,
 };
 
 // ---- Port-addresses ----
@@ -139,7 +143,46 @@ struct ArtPollReply {
 
 struct ArtSync {};
 
-using ArtnetPacket = std::variant<DropKind, ArtDmx, ArtPoll, ArtPollReply, ArtSync>;
+// ArtAddress switches: a value is programmed only with bit 7 set (its low
+// bits the value); 0x7F means no change, 0x00 back to the node's own
+// setting. Either way the switch has these bits.
+constexpr uint8_t kArtSwitchProgram = 0x80;
+constexpr uint8_t kArtSwitchNoChange = 0x7F;
+constexpr uint8_t kArtSwitchReset = 0x00;
+
+// ArtAddress commands (the port-specific ones add the port index 0-3).
+enum class ArtAddressCommand : uint8_t {
+  kNone = 0x00,
+  kCancelMerge = 0x01,
+  kLedNormal = 0x02,
+  kLedMute = 0x03,
+  kLedLocate = 0x04,
+  kResetRxFlags = 0x05,
+  kFailHold = 0x08,
+  kFailZero = 0x09,
+  kFailFull = 0x0A,
+  kFailScene = 0x0B,
+  kFailRecord = 0x0C,
+  kMergeLtp0 = 0x10,   // ... 0x13
+  kMergeHtp0 = 0x50,   // ... 0x53
+  kArtNetSel0 = 0x60,  // ... 0x63
+  kAcnSel0 = 0x70,     // ... 0x73
+  kClearOp0 = 0x90,    // ... 0x93
+};
+
+struct ArtAddress {
+  uint8_t netSwitch = kArtSwitchNoChange;
+  uint8_t bindIndex = 1;  // which of the node's replies (pages of four ports); 0 counts as 1
+  std::string shortName;  // empty: no change
+  std::string longName;   // empty: no change
+  std::array<uint8_t, 4> swIn{kArtSwitchNoChange, kArtSwitchNoChange, kArtSwitchNoChange, kArtSwitchNoChange};
+  std::array<uint8_t, 4> swOut{kArtSwitchNoChange, kArtSwitchNoChange, kArtSwitchNoChange, kArtSwitchNoChange};
+  uint8_t subSwitch = kArtSwitchNoChange;
+  uint8_t acnPriority = 255;  // 255: no change
+  uint8_t command = 0;        // an ArtAddressCommand, or one this node does not know
+};
+
+using ArtnetPacket = std::variant<DropKind, ArtDmx, ArtPoll, ArtPollReply, ArtSync, ArtAddress>;
 
 // Parses one UDP payload. Never reads outside [data, data + size).
 //   Shorter than the header, or than its kind's fixed part, or than the
@@ -157,6 +200,7 @@ size_t BuildArtDmx(const ArtDmx& packet, uint8_t* out, size_t capacity);
 size_t BuildArtPoll(const ArtPoll& packet, uint8_t* out, size_t capacity);  // 22 bytes
 size_t BuildArtPollReply(const ArtPollReply& packet, uint8_t* out, size_t capacity);
 size_t BuildArtSync(uint8_t* out, size_t capacity);
+size_t BuildArtAddress(const ArtAddress& packet, uint8_t* out, size_t capacity);  // 107 bytes
 
 // One port of the node as the bridge maps it.
 struct ArtnetNodePort {

@@ -42,6 +42,8 @@ StatusSnapshot StatusCollector::Collect(const std::vector<std::unique_ptr<Output
     snapshot.sends.push_back(std::move(send));
   }
   for (const auto& port : ports) snapshot.interfaces.push_back(Interface(*port, now));
+  snapshot.identify = artnet.identifying();
+  snapshot.lastRemoteChange = artnet.lastRemoteChange();
   snapshot.sacnDrops = sacn.drops().Snapshot();
   snapshot.artnetDrops = artnet.drops().Snapshot();
   rates_.Prune(now);
