@@ -1,5 +1,6 @@
 // Art-Net parser on arbitrary datagrams; what parses must build again to the
-// same bytes (ArtDmx, ArtSync) or the same fields (ArtPoll, ArtPollReply).
+// same bytes (ArtDmx, ArtSync) or the same fields (ArtPoll, ArtPollReply,
+// ArtAddress).
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +42,21 @@ void CheckPollReply(const ArtPollReply& reply) {
   FUZZ_CHECK(copy && copy->ip == reply.ip && copy->port == reply.port && copy->portCount == reply.portCount);
 }
 
+void CheckAddress(const ArtAddress& address, size_t size) {
+  FUZZ_CHECK(size >= kArtAddressSize);
+  FUZZ_CHECK(address.shortName.size() <= 18 && address.longName.size() <= 64);
+  std::array<uint8_t, kArtAddressSize> out{};
+  FUZZ_CHECK(BuildArtAddress(address, out.data(), out.size()) == kArtAddressSize);
+  ArtnetPacket again = ParseArtnet(out.data(), out.size());
+  const ArtAddress* copy = std::get_if<ArtAddress>(&again);
+  // A name is written NUL-terminated and cut at a character boundary: what
+  // comes back is a prefix of what was read.
+  FUZZ_CHECK(copy && copy->netSwitch == address.netSwitch && copy->bindIndex == address.bindIndex &&
+             copy->swIn == address.swIn && copy->swOut == address.swOut && copy->subSwitch == address.subSwitch &&
+             copy->command == address.command && copy->shortName.size() <= 17 &&
+             address.shortName.compare(0, copy->shortName.size(), copy->shortName) == 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -58,6 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ArtPollAddresses(*poll, {0, 0x0123, 0x7FFF});
   } else if (const ArtPollReply* reply = std::get_if<ArtPollReply>(&packet)) {
     CheckPollReply(*reply);
+  } else if (const ArtAddress* address = std::get_if<ArtAddress>(&packet)) {
+    CheckAddress(*address, size);
   } else if (std::holds_alternative<ArtSync>(packet)) {
     FUZZ_CHECK(size >= kArtSyncSize);
   } else {

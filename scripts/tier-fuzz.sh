@@ -32,7 +32,7 @@ sacn_root="0010 0000 4153432d45312e3137000000"
 cid="0102030405060708090a0b0c0d0e0f10"
 mkdir -p "$build/corpus/capture_frame_fuzz" "$build/corpus/capture_file_fuzz" \
   "$build/corpus/sacn_parse_fuzz" "$build/corpus/artnet_parse_fuzz" \
-  "$build/corpus/tracker_fuzz" "$build/artifacts"
+  "$build/corpus/tracker_fuzz" "$build/corpus/node_state_fuzz" "$build/artifacts"
 # Data for universe 1 with three slots, a sync packet, a discovery page.
 seed "$build/corpus/sacn_parse_fuzz/data" "$sacn_root 7071 00000004 $cid 705b 00000002" \
   "4465736b $(zeros 60) 64 0000 2a 00 0001 700e 02 a1 0000 0001 0004 00 ff8001"
@@ -54,6 +54,17 @@ seed "$build/corpus/tracker_fuzz/script" "00 00 00 01 64 0004 05 00 01 00 01 64 
 seed "$build/corpus/tracker_fuzz/backup" "06 26 05 00 01 00 01 64 0004 05 00 02 00 01 64 0004 09" \
   "02 ff 03 02 ff 03 02 40 03 00 01 00 02 64 0004 05 03 04 01 01 0002 03 04 02 01 0002 07 06 80 04 02 02 0002 07"
 
+# An ArtAddress that re-patches, renames and sets LTP on port 0.
+seed "$build/corpus/artnet_parse_fuzz/address" "$artnet_id 0060 000e 81 02 5472757373204c $(zeros 11) $(zeros 64)" \
+  "7f7f7f7f 7f837f7f 7f ff 10"
+# A state file as the bridge writes it (its closing line is made here).
+python3 - "$build/corpus/node_state_fuzz/state" <<'PY'
+import sys, zlib
+body = (b"ombrix-bridge-state 1\nshort-name Truss%20L\noutput artnet:0:0:1 patch artnet:0:1:3\n"
+        b"output sacn:1 loss full\ninput artnet:0:0:2 patch artnet:0:0:5\n")
+open(sys.argv[1], "wb").write(body + b"end %d %08x\n" % (len(body), zlib.crc32(body)))
+PY
+
 # Captured frames (the first byte picks the link type: 01 Ethernet, 04 raw
 # IP, 08 Linux SLL2) and capture files: a pcap (raw IP) and a pcapng
 # (Ethernet, VLAN tag) of one datagram each.
@@ -69,7 +80,7 @@ seed "$build/corpus/capture_file_fuzz/pcapng" "0a0d0d0a 1c000000 4d3c2b1a 0100 0
   "01000000 14000000 0100 0000 ffff0000 14000000" \
   "06000000 54000000 00000000 00000000 00000000 32000000 32000000 $ether 8100 002a 0800 $ipv4_udp 0000 54000000"
 
-for harness in sacn_parse_fuzz artnet_parse_fuzz tracker_fuzz capture_frame_fuzz capture_file_fuzz; do
+for harness in sacn_parse_fuzz artnet_parse_fuzz tracker_fuzz capture_frame_fuzz capture_file_fuzz node_state_fuzz; do
   step "fuzz: $harness for ${seconds} s"
   if ! "$build/$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$build/artifacts/$harness-" \

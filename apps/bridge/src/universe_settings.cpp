@@ -15,8 +15,6 @@ using ombrix::protocols::MergeRules;
 
 namespace {
 
-constexpr const char* kLossNames[] = {"hold", "fade", "zero", "full", "scene"};
-
 // A CID is matched as the status page shows it, in lower case; names and
 // addresses are matched as given.
 std::string Normalised(std::string name) {
@@ -82,21 +80,6 @@ bool ReadMerge(const toml::table& table, const std::string& path, UniverseSettin
 }
 
 }  // namespace
-
-const char* LossPolicyName(LossPolicy loss) {
-  size_t index = static_cast<size_t>(loss);
-  return index < std::size(kLossNames) ? kLossNames[index] : "?";
-}
-
-bool ParseLossPolicy(std::string_view text, LossPolicy* loss) {
-  for (size_t index = 0; index < std::size(kLossNames); ++index) {
-    if (text == kLossNames[index]) {
-      *loss = static_cast<LossPolicy>(index);
-      return true;
-    }
-  }
-  return false;
-}
 
 bool ReadUniverseSettings(const toml::table& table, const std::string& path, BridgeConfig* config, std::string* error) {
   if (!CheckKeys(table,
