@@ -13,8 +13,9 @@
 # lost, both Force_Synchronization cases, odd-length ArtDmx and two Physical
 # ports, the poll reply, universe discovery, a main and a backup desk with
 # the main's cable cut and mended (every packet a desk's look, never a mix or
-# a fail-safe between them); tshark on a node's veth must find nothing
-# malformed. Where namespaces cannot be made it says SKIPPED.
+# a fail-safe between them), a console's ArtAddress re-patch that survives
+# kill -9 through the state file (and a damaged state file reported and
+# ignored); tshark on a node's veth must find nothing malformed. Where namespaces cannot be made it says SKIPPED.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -249,6 +250,28 @@ until_logged 2 "sacn:50: the primary source's look is shown"
 wait "$watcher" || { cat "$scratch/watch.log" >&2; exit 1; }
 cat "$scratch/watch.log"
 grep -E "sacn:50: (the primary|every source)" "$scratch/node-b-desks.log" | sed 's/^/node B: /'
+stop_nodes
+
+step "show network: a console re-patches node A by ArtAddress; kill -9, and the patch is still there"
+state="$scratch/node-a.state"
+patch_args=(--out "$(serial 1)=artnet:0:0:1" --manage 198.18.0.1/32 --state "$state")
+start_node "$node_a" "$scratch/node-a-patch.log" "${patch_args[@]}"
+desk_js repatch 198.18.0.2
+grep -q "198.18.0.1 re-patched output artnet:0:0:1 to artnet:0:1:3" "$scratch/node-a-patch.log" ||
+  { cat "$scratch/node-a-patch.log" >&2; echo "node A did not log the re-patch with its sender" >&2; exit 1; }
+kill -9 "${pids[-1]}"
+wait "${pids[-1]}" 2>/dev/null || true
+pids=()
+start_node "$node_a" "$scratch/node-a-restarted.log" "${patch_args[@]}"
+desk_js patched 198.18.0.2 1 3
+stop_nodes
+# A state file cut short (as a power cut in the middle of a write cannot
+# leave one, but a full disk might): reported in one line, ignored whole.
+truncate -s "$(($(stat -c %s "$state") / 2))" "$state"
+start_node "$node_a" "$scratch/node-a-damaged.log" "${patch_args[@]}"
+grep -q "The state file $state is damaged" "$scratch/node-a-damaged.log" ||
+  { cat "$scratch/node-a-damaged.log" >&2; echo "the damaged state file was not reported" >&2; exit 1; }
+desk_js patched 198.18.0.2 0 1
 stop_nodes
 
 step "show network: a join the kernel refuses is reported once in the log and on the page"

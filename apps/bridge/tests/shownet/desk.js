@@ -7,6 +7,8 @@
 //   node desk.js sync FORCE NODE_IN                      Force_Synchronization 0 or 1 when sync packets stop
 //   node desk.js artnet NODE_IP IN_ODD IN_PHYSICAL NODE_MAC  odd-length ArtDmx, two Physical ports, the poll reply
 //   node desk.js discovery UNIVERSES...                  every input universe announced on 64214
+//   node desk.js repatch NODE_IP                         ArtAddress: output 1 to artnet:0:1:3, named "Truss L"
+//   node desk.js patched NODE_IP SUB UNI                 the poll reply shows output 1 on artnet:0:SUB:UNI
 // Prints one line per finding; exits 1 on the first failure.
 'use strict';
 
@@ -226,10 +228,57 @@ async function discovery(universes) {
   process.exit(0);
 }
 
+// Sends what send() makes to the node's Art-Net port until a poll reply
+// shows output 1 on artnet:0:SUB:UNI (5 s at most).
+async function awaitPatch(nodeIp, send, subNet, universe, what) {
+  const socket = dgram.createSocket({ type: 'udp4', reuseAddr: true });
+  await new Promise((resolve) => socket.bind(ARTNET_PORT, DESK, resolve));
+  let reply = null;
+  socket.on('message', (message) => {
+    if (message.length >= 239 && message.readUInt16LE(8) === 0x2100) reply = message;
+  });
+  socket.send(send(), ARTNET_PORT, nodeIp);
+  await until(`no ArtPollReply after ${what}`, () => reply !== null, 5);
+  const name = reply.slice(26, 44).toString('latin1').replace(/\0.*$/s, '');
+  if (reply[19] !== subNet || reply[190] !== universe) {
+    fail(`after ${what} the reply shows output 1 on SubNet ${reply[19]} Universe ${reply[190]}, not ${subNet} and ${universe}`);
+  }
+  console.log(`after ${what}: output 1 on artnet:0:${subNet}:${universe}, node "${name}"`);
+  socket.close();
+  return name;
+}
+
+function artAddress() {
+  const b = Buffer.alloc(107);
+  b.write('Art-Net\0', 0, 'latin1'); b.writeUInt16LE(0x6000, 8); b.writeUInt16BE(14, 10);
+  b[12] = 0x7f; b[13] = 1; b.write('Truss L', 14, 'latin1');
+  b.fill(0x7f, 96, 104); b[100] = 0x83;  // output 1: Universe 3
+  b[104] = 0x81; b[105] = 0xff; b[106] = 0;  // SubNet 1, no command
+  return b;
+}
+
+function artPoll() {
+  const b = Buffer.alloc(14); b.write('Art-Net\0', 0, 'latin1'); b.writeUInt16LE(0x2000, 8); b.writeUInt16BE(14, 10);
+  return b;
+}
+
+async function repatch(nodeIp) {
+  const name = await awaitPatch(nodeIp, artAddress, 1, 3, 'the ArtAddress');
+  if (name !== 'Truss L') fail(`the node is named "${name}" after the ArtAddress`);
+  process.exit(0);
+}
+
+async function patched(nodeIp, subNet, universe) {
+  await awaitPatch(nodeIp, artPoll, subNet, universe, 'a poll');
+  process.exit(0);
+}
+
 const [mode, ...args] = process.argv.slice(2);
 const numbers = args.map(Number);
 if (mode === 'load') load(numbers[0], numbers[1], numbers.slice(2));
 else if (mode === 'sync') sync(numbers[0] === 1, numbers[1]);
 else if (mode === 'artnet') artnet(args[0], numbers[1], numbers[2], args[3]);
 else if (mode === 'discovery') discovery(numbers);
+else if (mode === 'repatch') repatch(args[0]);
+else if (mode === 'patched') patched(args[0], numbers[1], numbers[2]);
 else fail(`unknown mode ${mode}`);
