@@ -54,6 +54,12 @@ void ArtnetNode::OnDatagram(const uint8_t* data, size_t size, const Endpoint& se
     OnDmx(*dmx, sender.address().to_string(), now);
   } else if (const ArtPoll* poll = std::get_if<ArtPoll>(&packet)) {
     OnPoll(*poll, sender, now);
+  } else if (const ArtPollReply* reply = std::get_if<ArtPollReply>(&packet)) {
+    // Our own replies, looped back, list only outputs, and a port-address
+    // is never both an output and an input here: they subscribe nothing.
+    std::set<uint16_t> sent;
+    for (const auto& entry : inputs_) sent.insert(entry.first);
+    if (!sent.empty()) subscribers_.OnReply(*reply, sender.address(), sent, now);
   } else if (const ArtAddress* address = std::get_if<ArtAddress>(&packet)) {
     OnAddress(*address, sender, now);
   } else if (std::holds_alternative<ArtSync>(packet)) {
@@ -193,12 +199,26 @@ void ArtnetNode::SendLevels(uint16_t portAddress, const std::array<uint8_t, 512>
   uint8_t out[kArtDmxMaxSize];
   size_t size = BuildArtDmx(packet, out, sizeof(out));
   if (size == 0) return;
+  // Each destination once, however many ways it was found.
+  std::set<Endpoint> destinations(targets_.begin(), targets_.end());
+  uint16_t artnetPort = static_cast<uint16_t>(port_);
   for (const auto& [address, poller] : pollers_) {
-    if (now - poller.polled <= kPollerLifetime) {
-      socket_->Send(out, size, Endpoint(address, static_cast<uint16_t>(port_)));
-    }
+    if (now - poller.polled <= kPollerLifetime) destinations.insert(Endpoint(address, artnetPort));
   }
+  for (const asio::ip::address& node : subscribers_.For(portAddress)) destinations.insert(Endpoint(node, artnetPort));
+  if (dmxBroadcast_) destinations.insert(Endpoint(broadcast_, artnetPort));
+  for (const Endpoint& destination : destinations) socket_->Send(out, size, destination);
+}
+
+void ArtnetNode::PollForSubscribers(TimePoint now) {
+  subscribers_.Expire(now);
+  if (inputs_.empty() || now - lastPoll_ < kSubscriptionPollInterval) return;
+  lastPoll_ = now;
+  ArtPoll poll;
+  uint8_t out[kArtPollFullSize];
+  size_t size = BuildArtPoll(poll, out, sizeof(out));
   for (const Endpoint& target : targets_) socket_->Send(out, size, target);
+  if (!broadcast_.is_unspecified()) socket_->Send(out, size, Endpoint(broadcast_, static_cast<uint16_t>(port_)));
 }
 
 void ArtnetNode::Tick(TimePoint now) {
@@ -208,6 +228,7 @@ void ArtnetNode::Tick(TimePoint now) {
     entry.second->output->Tick(now);
   }
   ReplyOnChange();
+  if (socket_) PollForSubscribers(now);
   size_t gone = 0;
   std::string last;
   for (auto it = pollers_.begin(); it != pollers_.end();) {

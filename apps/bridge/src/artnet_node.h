@@ -1,8 +1,9 @@
 // Art-Net in and out: ArtDmx to the sources and merge of each mapped
 // port-address and on to the interfaces; ArtPoll answered with replies that
 // describe every mapped port; ArtSync passed to the ports; and interface
-// input sent as ArtDmx to every controller that polled in the last 10 s and
-// to the configured targets.
+// input sent as ArtDmx to every controller that polled in the last 10 s, to
+// every node whose poll replies list that port-address as an output (found
+// by polling every 2.7 s), and to the configured targets.
 //
 // Bridge thread only.
 #ifndef OMBRIX_BRIDGE_ARTNET_NODE_H
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "allow_list.h"
+#include "artnet_subscribers.h"
 #include "node_state.h"
 #include "desk_choice.h"
 #include "output_universe.h"
@@ -72,6 +74,15 @@ class ArtnetNode {
   bool identifying() const { return identify_; }
   const std::string& lastRemoteChange() const { return lastRemoteChange_; }
 
+  // Art-Net 4 subscriptions (artnet_subscribers.h): polls go to the
+  // targets and, where it is given, the bound subnet's directed broadcast;
+  // with dmxBroadcast the input's ArtDmx goes to that broadcast as well.
+  void Subscribe(const asio::ip::address_v4& broadcast, bool dmxBroadcast) {
+    broadcast_ = broadcast;
+    dmxBroadcast_ = dmxBroadcast && !broadcast.is_unspecified();
+  }
+  const ArtnetSubscribers& subscribers() const { return subscribers_; }
+
   void OnDatagram(const uint8_t* data, size_t size, const Endpoint& sender, TimePoint now);
   void SendLevels(uint16_t portAddress, const std::array<uint8_t, 512>& levels, TimePoint now);
   void Tick(TimePoint now);
@@ -102,6 +113,7 @@ class ArtnetNode {
   void Remote(const std::string& who, const std::string& what);
   void Reply(const ombrix::protocols::ArtPoll& poll, const Endpoint& poller);
   void OnPoll(const ombrix::protocols::ArtPoll& poll, const Endpoint& sender, TimePoint now);
+  void PollForSubscribers(TimePoint now);
   std::vector<ombrix::protocols::ArtnetNodePort> DescribePorts() const;
   // Sends a reply to the pollers that asked for one on every change.
   void ReplyOnChange();
@@ -130,6 +142,10 @@ class ArtnetNode {
   TimePoint newPollerLogged_{};
   std::string lastPortState_;  // the ports as last described, to notice a change
   LossPolicy loss_ = LossPolicy::kHold;
+  ArtnetSubscribers subscribers_;
+  asio::ip::address_v4 broadcast_;  // unspecified: none
+  bool dmxBroadcast_ = false;
+  TimePoint lastPoll_{};
   // Remote configuration (bridge thread, as everything here).
   AllowList manage_;
   bool managed_ = false;  // some sender may manage the node

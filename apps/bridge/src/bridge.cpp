@@ -62,6 +62,13 @@ bool Bridge::Start(std::string* error) {
   artnetNode_ =
       std::make_unique<ArtnetNode>(artnetSocket_.get(), &allow_, artnetTargets, config_.artnetPort, bind, log);
   artnetNode_->Describe(config_.loss, network.mac);
+  // Polls (and, when asked, ArtDmx) go to the subnet's broadcast only where
+  // the node speaks to a network of its own, never with --unicast-only.
+  artnetNode_->Subscribe(multicast_ ? network.broadcast : asio::ip::address_v4(), config_.artnetBroadcast);
+  if (config_.artnetBroadcast && (!multicast_ || network.broadcast.is_unspecified())) {
+    LogLine("warning: --artnet-broadcast: " + network.description +
+            " has no broadcast address to send to; ArtDmx goes to subscribed nodes, pollers and targets only");
+  }
   if (!sacnSocket_->Open(bind, config_.sacnPort, error) || !artnetSocket_->Open(bind, config_.artnetPort, error)) {
     *error = "sACN or Art-Net: " + *error;
     return false;

@@ -72,6 +72,12 @@ CLI::App* AddBridgeCommand(CLI::App& app, BridgeOptions* options) {
       "record each output's look, once its sources have driven it, as its fail-safe scene (needs --state)");
   options->overrides.push_back(
       {record, [](const BridgeOptions& from, BridgeConfig* into) { into->recordScene = from.config.recordScene; }});
+  CLI::Option* broadcast = command->add_flag(
+      "--artnet-broadcast", options->config.artnetBroadcast,
+      "also send ArtDmx of the inputs to the bound subnet's broadcast address (besides subscribed nodes)");
+  options->overrides.push_back({broadcast, [](const BridgeOptions& from, BridgeConfig* into) {
+                                  into->artnetBroadcast = from.config.artnetBroadcast;
+                                }});
   command->add_flag("--unicast-only", options->unicastOnly,
                     "join no multicast group and send no multicast (targets and pollers only)");
   return command;

@@ -103,6 +103,9 @@ struct BridgeConfig {
   // Record each output's look as its fail-safe scene once the sources have
   // driven it after start (command line only).
   bool recordScene = false;
+  // Also send the input's ArtDmx to the bound subnet's directed broadcast
+  // (besides the nodes that subscribe by their poll replies).
+  bool artnetBroadcast = false;
   std::string http;  // [ADDRESS:]PORT of the status page; empty: no page
   // Names the page may be reached by besides localhost and the node's
   // addresses (a DNS name of the machine, for example).

@@ -55,7 +55,7 @@ bool ReadInterface(const toml::table& table, const std::string& path, BridgeConf
 bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* config, std::string* error) {
   if (!CheckKeys(root,
                  {"bind", "mode", "sacn_port", "artnet_port", "sacn_targets", "artnet_targets", "allow", "priority",
-                  "loss", "fade_seconds", "interface", "http", "http_hosts", "merge", "universe", "manage", "state"},
+                  "loss", "fade_seconds", "interface", "http", "http_hosts", "merge", "universe", "manage", "state", "artnet_broadcast"},
                  path, error)) {
     return false;
   }
@@ -74,7 +74,8 @@ bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* con
             ReadStrings(root, "allow", path, &config->allow, error) &&
             ReadStrings(root, "http_hosts", path, &config->httpHosts, error) &&
             ReadStrings(root, "manage", path, &config->manage, error) &&
-            Read<std::string>(root, "state", path, &config->stateFile, error);
+            Read<std::string>(root, "state", path, &config->stateFile, error) &&
+            Read<bool>(root, "artnet_broadcast", path, &config->artnetBroadcast, error);
   if (!ok) return false;
   if (!loss.empty() && !ParseLossPolicy(loss, &config->loss)) {
     *error = Where(path, *root.get("loss")) + ": \"loss\" is " + kLossPolicyChoices + ", not \"" + loss + "\".";

@@ -12,6 +12,7 @@ void Take(const NetworkInterfaceInfo& info, NetworkChoice* choice) {
   choice->address = info.address;
   choice->interfaceName = info.name;
   choice->mac = info.mac;
+  if (!info.loopback) choice->broadcast = info.broadcast;
 }
 
 }  // namespace

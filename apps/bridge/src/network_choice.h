@@ -21,6 +21,8 @@ struct NetworkInterfaceInfo {
   bool loopback = false;
   bool up = false;
   bool multicast = false;  // the interface can carry multicast
+  // Its subnet's directed broadcast address; unspecified where it has none.
+  asio::ip::address_v4 broadcast;
 };
 
 // The interfaces with an IPv4 address (network_choice_posix.cpp; on
@@ -33,6 +35,9 @@ struct NetworkChoice {
   asio::ip::address address;  // what the sockets join and send on; unspecified: all
   std::string interfaceName;  // empty when unknown or every address
   std::array<uint8_t, 6> mac{};
+  // The chosen interface's directed broadcast (Art-Net polls go there);
+  // unspecified for every address, loopback, or where it is not known.
+  asio::ip::address_v4 broadcast;
   std::string description;  // for the first status line, e.g. "eth1 (10.0.0.2), the default route's"
   std::string warning;      // empty, or a sentence for the log
 };

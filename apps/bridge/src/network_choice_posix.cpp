@@ -41,6 +41,11 @@ std::vector<NetworkInterfaceInfo> ListNetworkInterfaces() {
     const auto* inet = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
     info.address = asio::ip::address_v4(ntohl(inet->sin_addr.s_addr));
     info.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
+    if ((entry->ifa_flags & IFF_BROADCAST) != 0 && entry->ifa_broadaddr != nullptr &&
+        entry->ifa_broadaddr->sa_family == AF_INET) {
+      const auto* broadcast = reinterpret_cast<const sockaddr_in*>(entry->ifa_broadaddr);
+      info.broadcast = asio::ip::address_v4(ntohl(broadcast->sin_addr.s_addr));
+    }
     info.up = (entry->ifa_flags & IFF_UP) != 0 && (entry->ifa_flags & IFF_RUNNING) != 0;
     info.multicast = (entry->ifa_flags & IFF_MULTICAST) != 0;
     list.push_back(info);

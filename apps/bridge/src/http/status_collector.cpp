@@ -42,6 +42,11 @@ StatusSnapshot StatusCollector::Collect(const std::vector<std::unique_ptr<Output
     snapshot.sends.push_back(std::move(send));
   }
   for (const auto& port : ports) snapshot.interfaces.push_back(Interface(*port, now));
+  for (const auto& [address, node] : artnet.subscribers().nodes()) {
+    SubscriberStatus subscriber{address.to_string(), node.shortName, {}};
+    for (const auto& output : node.outputs) subscriber.universes.push_back(UniverseText({Protocol::kArtnet, output.first}));
+    snapshot.subscribers.push_back(std::move(subscriber));
+  }
   snapshot.identify = artnet.identifying();
   snapshot.lastRemoteChange = artnet.lastRemoteChange();
   snapshot.sacnDrops = sacn.drops().Snapshot();

@@ -165,6 +165,17 @@ std::string StatusJson(const StatusSnapshot& snapshot) {
   w.Key("version"), w.String(snapshot.version);
   w.Key("uptime_seconds"), w.Decimal(snapshot.uptimeSeconds, 1);
   w.Key("sequence"), w.Unsigned(snapshot.sequence);
+  w.Key("subscribers"), w.Open('[');
+  for (const SubscriberStatus& subscriber : snapshot.subscribers) {
+    w.Element(), w.Open('{');
+    w.Key("address"), w.String(subscriber.address);
+    w.Key("short_name"), w.String(subscriber.shortName);
+    w.Key("universes"), w.Open('[');
+    for (const std::string& universe : subscriber.universes) w.Element(), w.String(universe);
+    w.Close(']');
+    w.Close('}');
+  }
+  w.Close(']');
   w.Key("identify"), w.Bool(snapshot.identify);
   w.Key("last_remote_change");
   if (snapshot.lastRemoteChange.empty())

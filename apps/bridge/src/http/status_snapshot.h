@@ -87,6 +87,13 @@ struct InterfaceStatus {
   double inputBlocksPerSecond = 0;  // input block reports from the interface
 };
 
+// A node that receives this node's Art-Net input by subscription.
+struct SubscriberStatus {
+  std::string address;
+  std::string shortName;               // as its poll reply gives it
+  std::vector<std::string> universes;  // "artnet:0:0:1" ... it takes from us
+};
+
 struct StatusSnapshot {
   std::string version;
   double uptimeSeconds = 0;
@@ -96,6 +103,7 @@ struct StatusSnapshot {
   std::vector<InterfaceStatus> interfaces;
   // Set by a console's ArtAddress: the node identifies itself (since when,
   // in seconds of uptime), and the last remote change with its sender.
+  std::vector<SubscriberStatus> subscribers;
   bool identify = false;
   std::string lastRemoteChange;
   DropCounts sacnDrops{};  // refused before reaching a universe
