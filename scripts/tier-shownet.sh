@@ -15,7 +15,9 @@
 # the main's cable cut and mended (every packet a desk's look, never a mix or
 # a fail-safe between them), a console's ArtAddress re-patch that survives
 # kill -9 through the state file (and a damaged state file reported and
-# ignored); tshark on a node's veth must find nothing malformed. Where namespaces cannot be made it says SKIPPED.
+# ignored), node A's Art-Net input sent by unicast to node B because B's
+# poll reply lists it as an output (no ArtDmx broadcast); tshark on a node's
+# veth must find nothing malformed. Where namespaces cannot be made it says SKIPPED.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -273,6 +275,52 @@ grep -q "The state file $state is damaged" "$scratch/node-a-damaged.log" ||
   { cat "$scratch/node-a-damaged.log" >&2; echo "the damaged state file was not reported" >&2; exit 1; }
 desk_js patched 198.18.0.2 0 1
 stop_nodes
+
+step "show network: node A's Art-Net input reaches node B by subscription, not by broadcast"
+# page_until NAMESPACE CONDITION WHAT: polls the node's /api/status (up to
+# 15 s) until the JavaScript CONDITION on it, the parsed status s, holds.
+page_until() {
+  ip netns exec "$1" node -e '
+    const [condition, what] = process.argv.slice(1);
+    const holds = new Function("s", "return " + condition);
+    const end = Date.now() + 15000;
+    const get = () => require("http").get("http://127.0.0.1:8080/api/status", (response) => {
+      let body = "";
+      response.on("data", (chunk) => (body += chunk));
+      response.on("end", () => {
+        if (response.statusCode === 200 && holds(JSON.parse(body))) { console.log(what); process.exit(0); }
+        retry();
+      });
+    }).on("error", retry);
+    const retry = () => {
+      if (Date.now() > end) { console.error("FAILED: never: " + what); process.exit(1); }
+      setTimeout(get, 200);
+    };
+    get();' "$2" "$3"
+}
+ip netns exec "$desk" tshark -i port2 -a duration:60 -w "$scratch/subscribe.pcapng" -q 2>"$scratch/tshark-subscribe.log" &
+subscribe_capture=$!
+pids+=($subscribe_capture)
+for _ in $(seq 100); do grep -q "Capturing on" "$scratch/tshark-subscribe.log" 2>/dev/null && break; sleep 0.1; done
+start_node "$node_b" "$scratch/node-b-subscribed.log" --bind eth0 --out "$(serial 1)=artnet:0:0:9"
+start_node "$node_a" "$scratch/node-a-subscribing.log" --in "$(serial 1)=artnet:0:0:9"
+page_until "$node_a" 's.subscribers.some((n) => n.address === "198.18.0.3" && n.universes.includes("artnet:0:0:9"))' \
+  "node A lists node B as a subscriber of artnet:0:0:9"
+page_until "$node_b" \
+  's.universes.some((u) => u.universe === "artnet:0:0:9" && u.sources.some((x) => x.address === "198.18.0.2" && x.packets > 2))' \
+  "node B receives node A's ArtDmx on artnet:0:0:9"
+kill -INT "$subscribe_capture"
+wait "$subscribe_capture" 2>/dev/null || true
+stop_nodes
+# Ethernet, IPv4 and UDP headers are 42 bytes: the Art-Net OpCode (little
+# endian) is at 50.
+count() { tshark -r "$scratch/subscribe.pcapng" -Y "$1" 2>/dev/null | wc -l; }
+polls="$(count 'ip.dst == 198.18.0.255 && udp.dstport == 6454 && frame[50:2] == 00:20')"
+unicast="$(count 'ip.src == 198.18.0.2 && ip.dst == 198.18.0.3 && udp.dstport == 6454 && frame[50:2] == 00:50')"
+broadcast="$(count 'ip.dst == 198.18.0.255 && frame[50:2] == 00:50')"
+echo "node A: $polls ArtPoll to the subnet's broadcast, $unicast ArtDmx to node B, $broadcast ArtDmx broadcast"
+[ "$polls" -gt 0 ] && [ "$unicast" -gt 0 ] && [ "$broadcast" -eq 0 ] ||
+  { echo "node A should poll by broadcast and send its ArtDmx to node B alone" >&2; exit 1; }
 
 step "show network: a join the kernel refuses is reported once in the log and on the page"
 # Node B's namespace allows no group at all now: every join fails.

@@ -126,6 +126,33 @@ TEST_F(StatusApiTest, ABackupUniverseShowsItsDeskRolesAndEachSlotsWinningPriorit
   });
 }
 
+TEST_F(StatusApiTest, ANodeThatAnswersThePollWithOurInputAsItsOutputIsSubscribed) {
+  BridgeConfig config;
+  Peer node;
+  config.mappings = {Map(1, Direction::kIn, "artnet:0:0:5")};
+  config.artnetTargets = {"127.0.0.1:" + std::to_string(node.port())};
+  StartWithPage(config);
+  // The bridge polls its targets; the node answers that it outputs 0:0:5.
+  bool polled = false;
+  for (int i = 0; i < 20 && !polled; ++i) {
+    std::vector<uint8_t> datagram = node.Receive(5000);
+    ArtnetPacket packet = ParseArtnet(datagram.data(), datagram.size());
+    polled = std::holds_alternative<ArtPoll>(packet);
+  }
+  ASSERT_TRUE(polled) << "no ArtPoll reached the target";
+  ArtPollReply reply;
+  reply.shortName = "Truss R";
+  reply.portCount = 1;
+  reply.ports[0].portType = kArtPortOutput;
+  reply.ports[0].swOut = 5;
+  std::vector<uint8_t> out(kArtPollReplySize);
+  out.resize(BuildArtPollReply(reply, out.data(), out.size()));
+  node.SendTo(artnetPort_, out);
+  json status = WaitFor([](const json& s) { return s["subscribers"].size() == 1; });
+  EXPECT_EQ(status["subscribers"][0]["short_name"], "Truss R");
+  EXPECT_EQ(status["subscribers"][0]["universes"], json::array({"artnet:0:0:5"}));
+}
+
 TEST_F(StatusApiTest, LevelsOwnersAndSourcesFollowTheSenders) {
   BridgeConfig config;
   config.mappings = {Map(1, Direction::kOut, "sacn:1"), Map(1, Direction::kIn, "sacn:3")};
