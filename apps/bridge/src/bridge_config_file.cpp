@@ -55,7 +55,8 @@ bool ReadInterface(const toml::table& table, const std::string& path, BridgeConf
 bool ReadTop(const toml::table& root, const std::string& path, BridgeConfig* config, std::string* error) {
   if (!CheckKeys(root,
                  {"bind", "mode", "sacn_port", "artnet_port", "sacn_targets", "artnet_targets", "allow", "priority",
-                  "loss", "fade_seconds", "interface", "http", "http_hosts", "merge", "universe", "manage", "state", "artnet_broadcast"},
+                  "loss", "fade_seconds", "interface", "http", "http_hosts", "merge", "universe", "manage", "state",
+                  "artnet_broadcast"},
                  path, error)) {
     return false;
   }

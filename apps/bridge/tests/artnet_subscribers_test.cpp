@@ -10,7 +10,9 @@ namespace {
 
 using namespace ombrix::protocols;
 
-TimePoint At(int64_t milliseconds) { return TimePoint(std::chrono::hours(1)) + std::chrono::milliseconds(milliseconds); }
+TimePoint At(int64_t milliseconds) {
+  return TimePoint(std::chrono::hours(1)) + std::chrono::milliseconds(milliseconds);
+}
 
 // A poll reply on Net 0 SubNet 1 with ports of the given types on universes 1, 2, 3 ...
 ArtPollReply Reply(std::initializer_list<uint8_t> portTypes) {

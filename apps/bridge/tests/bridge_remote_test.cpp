@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "bridge_fixture.h"
+#include "node_state.h"
 #include "protocols/artnet_packet.h"
 
 namespace ombrix_bridge_test {
@@ -132,10 +133,41 @@ TEST_F(BridgeTest, ConsoleCommandsIdentifyRecordAFailSafeSceneAndClearTheOutput)
   bool scene = false;
   for (int wait = 0; wait < 300 && !scene; ++wait) {
     std::vector<std::pair<int, std::array<uint8_t, 32>>> blocks = WireBlocks(1);
-    for (size_t i = cleared; i < blocks.size(); ++i) scene = scene || (blocks[i].first == 15 && blocks[i].second[0] == 90);
+    for (size_t i = cleared; i < blocks.size(); ++i)
+      scene = scene || (blocks[i].first == 15 && blocks[i].second[0] == 90);
     if (!scene) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_TRUE(scene) << "the recorded scene never showed once the source had gone";
+}
+
+TEST_F(BridgeTest, RecordSceneKeepsEachDrivenOutputsLookInTheStateFile) {
+  char folder[] = "/tmp/ombrix-scene-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  BridgeConfig config;
+  config.mappings = {Map(1, Direction::kOut, "sacn:9")};
+  config.stateFile = std::string(folder) + "/bridge.state";
+  config.recordScene = true;
+  testing::internal::CaptureStderr();
+  StartBridge(config);
+  Peer desk;
+  Levels look;
+  for (size_t i = 0; i < look.size(); ++i) look[i] = static_cast<uint8_t>(i);
+  bool recorded = false;
+  for (uint8_t sequence = 0; sequence < 50 && !recorded; ++sequence) {
+    desk.SendTo(sacnPort_, MakeSacnData(9, look, sequence));
+    recorded = WaitForCapturedLog({"record scene: the looks of 1 universe(s)"}, 100);
+  }
+  StopBridge();
+  testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(recorded);
+  ombrix_bridge::NodeState state;
+  std::string error;
+  ASSERT_TRUE(ombrix_bridge::LoadNodeState(config.stateFile, &state, &error)) << error;
+  ASSERT_EQ(state.outputs.size(), 1u);
+  ASSERT_TRUE(state.outputs[0].scene.has_value());
+  EXPECT_EQ(*state.outputs[0].scene, look);
+  remove(config.stateFile.c_str());
+  rmdir(folder);
 }
 
 }  // namespace

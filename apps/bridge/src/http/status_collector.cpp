@@ -44,7 +44,8 @@ StatusSnapshot StatusCollector::Collect(const std::vector<std::unique_ptr<Output
   for (const auto& port : ports) snapshot.interfaces.push_back(Interface(*port, now));
   for (const auto& [address, node] : artnet.subscribers().nodes()) {
     SubscriberStatus subscriber{address.to_string(), node.shortName, {}};
-    for (const auto& output : node.outputs) subscriber.universes.push_back(UniverseText({Protocol::kArtnet, output.first}));
+    for (const auto& output : node.outputs)
+      subscriber.universes.push_back(UniverseText({Protocol::kArtnet, output.first}));
     snapshot.subscribers.push_back(std::move(subscriber));
   }
   snapshot.identify = artnet.identifying();
