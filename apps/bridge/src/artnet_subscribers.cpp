@@ -1,5 +1,7 @@
 #include "artnet_subscribers.h"
 
+#include <algorithm>
+
 namespace ombrix_bridge {
 
 using namespace ombrix::protocols;

@@ -41,10 +41,12 @@ std::vector<NetworkInterfaceInfo> ListNetworkInterfaces() {
     const auto* inet = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
     info.address = asio::ip::address_v4(ntohl(inet->sin_addr.s_addr));
     info.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
-    if ((entry->ifa_flags & IFF_BROADCAST) != 0 && entry->ifa_broadaddr != nullptr &&
-        entry->ifa_broadaddr->sa_family == AF_INET) {
-      const auto* broadcast = reinterpret_cast<const sockaddr_in*>(entry->ifa_broadaddr);
-      info.broadcast = asio::ip::address_v4(ntohl(broadcast->sin_addr.s_addr));
+    // The directed broadcast is the address with the host bits set; an
+    // address added without "brd" has no broadcast address of its own.
+    if ((entry->ifa_flags & IFF_BROADCAST) != 0 && entry->ifa_netmask != nullptr &&
+        entry->ifa_netmask->sa_family == AF_INET) {
+      uint32_t mask = ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr);
+      if (mask != 0xFFFFFFFFu) info.broadcast = asio::ip::address_v4(info.address.to_uint() | ~mask);
     }
     info.up = (entry->ifa_flags & IFF_UP) != 0 && (entry->ifa_flags & IFF_RUNNING) != 0;
     info.multicast = (entry->ifa_flags & IFF_MULTICAST) != 0;
