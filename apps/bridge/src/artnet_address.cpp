@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "artnet_node.h"
+#include "protocols/printable.h"
 
 namespace ombrix_bridge {
 
@@ -117,13 +118,16 @@ void ArtnetNode::OnAddress(const ArtAddress& packet, const Endpoint& sender, Tim
     }
     return;
   }
-  if (!packet.shortName.empty() && packet.shortName != shortName_) {
-    shortName_ = packet.shortName;
+  // Names come from the network and go into the log, the page and the
+  // replies: control characters and broken UTF-8 are not kept.
+  std::string shortName = PrintableText(packet.shortName), longName = PrintableText(packet.longName);
+  if (!shortName.empty() && shortName != shortName_) {
+    shortName_ = shortName;
     if (state_) state_->shortName = shortName_;
     Remote(who, "renamed the node \"" + shortName_ + "\"");
   }
-  if (!packet.longName.empty() && packet.longName != longName_) {
-    longName_ = packet.longName;
+  if (!longName.empty() && longName != longName_) {
+    longName_ = longName;
     if (state_) state_->longName = longName_;
     Remote(who, "gave the node the long name \"" + longName_ + "\"");
   }
