@@ -41,12 +41,37 @@ bool Poll(Peer& console, uint16_t port, ArtPollReply* reply) {
   return NextReply(console, reply);
 }
 
-TEST_F(BridgeTest, AManagingConsoleRepatchesAndRenamesAndTheStateFileKeepsItAcrossARestart) {
-  char folder[] = "/tmp/ombrix-remote-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
+// A folder of its own for a test's state file, removed with it.
+class StateFolder {
+ public:
+  StateFolder() { EXPECT_NE(mkdtemp(folder_), nullptr); }
+  ~StateFolder() {
+    remove(file().c_str());
+    rmdir(folder_);
+  }
+  std::string file() const { return std::string(folder_) + "/bridge.state"; }
+
+ private:
+  char folder_[32] = "/tmp/ombrix-state-XXXXXX";
+};
+
+class RemoteTest : public BridgeTest {
+ protected:
+  // Sends ArtDmx of look to portAddress until device 1 shows it.
+  bool SendUntilShown(Peer& console, uint16_t portAddress, const Levels& look) {
+    for (uint8_t sequence = 1; sequence < 40; ++sequence) {
+      console.SendTo(artnetPort_, MakeArtDmx(portAddress, look, sequence));
+      if (WaitForWire(1, 15, look, 100)) return true;
+    }
+    return false;
+  }
+};
+
+TEST_F(RemoteTest, AManagingConsoleRepatchesAndRenamesAndTheStateFileKeepsItAcrossARestart) {
+  StateFolder folder;
   BridgeConfig config;
   config.mappings = {Map(1, Direction::kOut, "artnet:0:0:1")};
-  config.stateFile = std::string(folder) + "/bridge.state";
+  config.stateFile = folder.file();
   ArtAddress repatch;
   repatch.subSwitch = kArtSwitchProgram | 1;
   repatch.swOut[0] = kArtSwitchProgram | 3;
@@ -74,12 +99,7 @@ TEST_F(BridgeTest, AManagingConsoleRepatchesAndRenamesAndTheStateFileKeepsItAcro
   EXPECT_EQ(reply.status3 & 0xE0, kArtStatus3FailsafeFull | kArtStatus3FailsafeProgrammable);
   Levels look;
   look.fill(77);
-  bool shown = false;
-  for (uint8_t sequence = 1; sequence < 40 && !shown; ++sequence) {
-    console.SendTo(artnetPort_, MakeArtDmx(0x0013, look, sequence));
-    shown = WaitForWire(1, 15, look, 100);
-  }
-  EXPECT_TRUE(shown) << "the output takes its new port-address at once";
+  EXPECT_TRUE(SendUntilShown(console, 0x0013, look)) << "the output takes its new port-address at once";
 
   // A restart (a power cut, as far as the node can tell): the state file
   // puts the node back as the console left it.
@@ -98,11 +118,9 @@ TEST_F(BridgeTest, AManagingConsoleRepatchesAndRenamesAndTheStateFileKeepsItAcro
   ASSERT_TRUE(NextReply(console, &reply));
   EXPECT_EQ(ArtnetPortAddress(reply.netSwitch, reply.subSwitch, reply.ports[0].swOut), 0x0001);
   StopBridge();
-  remove(config.stateFile.c_str());
-  rmdir(folder);
 }
 
-TEST_F(BridgeTest, ConsoleCommandsIdentifyRecordAFailSafeSceneAndClearTheOutput) {
+TEST_F(RemoteTest, ConsoleCommandsIdentifyRecordAFailSafeSceneAndClearTheOutput) {
   BridgeConfig config;
   config.mappings = {Map(1, Direction::kOut, "artnet:0:0:1")};
   config.manage = {"127.0.0.1"};
@@ -110,12 +128,7 @@ TEST_F(BridgeTest, ConsoleCommandsIdentifyRecordAFailSafeSceneAndClearTheOutput)
   Peer console;
   Levels look;
   look.fill(90);
-  bool shown = false;
-  for (uint8_t sequence = 1; sequence < 40 && !shown; ++sequence) {
-    console.SendTo(artnetPort_, MakeArtDmx(0x0001, look, sequence));
-    shown = WaitForWire(1, 15, look, 100);
-  }
-  ASSERT_TRUE(shown);
+  ASSERT_TRUE(SendUntilShown(console, 0x0001, look));
   ArtPollReply reply;
   for (ArtAddressCommand command : {ArtAddressCommand::kLedLocate, ArtAddressCommand::kFailRecord,
                                     ArtAddressCommand::kFailScene, ArtAddressCommand::kClearOp0}) {
@@ -140,12 +153,11 @@ TEST_F(BridgeTest, ConsoleCommandsIdentifyRecordAFailSafeSceneAndClearTheOutput)
   EXPECT_TRUE(scene) << "the recorded scene never showed once the source had gone";
 }
 
-TEST_F(BridgeTest, RecordSceneKeepsEachDrivenOutputsLookInTheStateFile) {
-  char folder[] = "/tmp/ombrix-scene-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
+TEST_F(RemoteTest, RecordSceneKeepsEachDrivenOutputsLookInTheStateFile) {
+  StateFolder folder;
   BridgeConfig config;
   config.mappings = {Map(1, Direction::kOut, "sacn:9")};
-  config.stateFile = std::string(folder) + "/bridge.state";
+  config.stateFile = folder.file();
   config.recordScene = true;
   testing::internal::CaptureStderr();
   StartBridge(config);
@@ -166,8 +178,6 @@ TEST_F(BridgeTest, RecordSceneKeepsEachDrivenOutputsLookInTheStateFile) {
   ASSERT_EQ(state.outputs.size(), 1u);
   ASSERT_TRUE(state.outputs[0].scene.has_value());
   EXPECT_EQ(*state.outputs[0].scene, look);
-  remove(config.stateFile.c_str());
-  rmdir(folder);
 }
 
 }  // namespace
