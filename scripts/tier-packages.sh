@@ -57,7 +57,10 @@ done
 # A package per known group and nothing else: a stray component would make
 # a sixth package that nobody installs.
 [ "$(ls "$debs"/*.deb | wc -l)" -eq ${#packages[@]} ] || { ls "$debs" >&2; echo "packages: unexpected packages" >&2; exit 1; }
-dpkg-deb --ctrl-tarfile "$(deb_of libombrix-usb0)" | tar t | grep -qx './triggers' \
+# The listing is taken whole first: with pipefail, grep -q ending the pipe
+# early would fail tar with SIGPIPE and the check with it.
+control="$(dpkg-deb --ctrl-tarfile "$(deb_of libombrix-usb0)" | tar t)"
+grep -qx './triggers' <<<"$control" \
   || { echo "packages: libombrix-usb0 does not activate the ldconfig trigger" >&2; exit 1; }
 
 step "packages: lintian"
