@@ -50,7 +50,18 @@ ensure_packages() {
   local started=$SECONDS
   export DEBIAN_FRONTEND=noninteractive
   if [ -z "${OMBRIX_APT_UPDATED:-}" ]; then
-    quietly apt-get update -q || { echo "apt-get update failed" >&2; return 1; }
+    # A mirror in the middle of a sync fails an index or two for a minute
+    # ("File has unexpected size"): try again, and then install from the
+    # indices apt has; the install itself still fails loudly.
+    local attempt
+    for attempt in 1 2 3; do
+      quietly apt-get update -q && break
+      if [ "$attempt" -eq 3 ]; then
+        say "  apt-get update failed three times; installing from the package lists apt already has"
+      else
+        sleep 20
+      fi
+    done
     export OMBRIX_APT_UPDATED=1
   fi
   # Another apt run on the machine (unattended upgrades, a second script)
