@@ -249,6 +249,16 @@ size_t SacnUniverse::Merge(uint8_t levels[kSlotCount], int16_t owner[kSlotCount]
   return MergeSlots(inputs, rules_.mode == MergeMode::kLtp, levels, MergeWinners{owner, priority});
 }
 
+std::optional<TimePoint> SacnUniverse::PrioritiesWaitEnd() const {
+  std::optional<TimePoint> end;
+  for (const Source& source : sources_) {
+    if (!source.info.awaitingPriorities) continue;
+    TimePoint sourceEnd = source.info.firstSeen + prioritiesWait_;
+    if (!end || sourceEnd > *end) end = sourceEnd;
+  }
+  return end;
+}
+
 std::vector<SacnSourceInfo> SacnUniverse::Sources() const {
   std::vector<SacnSourceInfo> infos;
   infos.reserve(sources_.size());

@@ -39,6 +39,12 @@ class OutputUniverse {
   // the merge starts with every source heard rather than with whichever
   // came first (a backup desk heard before the main desk's keep-alive).
   void StartSampling(TimePoint until) { samplingUntil_ = until; }
+  // A source heard during sampling whose levels still wait for its per-slot
+  // priorities keeps the period open until that wait ends: otherwise the
+  // source heard a moment earlier would be shown alone for that moment.
+  void ExtendSampling(TimePoint until, TimePoint now) {
+    if (Sampling(now) && until > samplingUntil_) samplingUntil_ = until;
+  }
   bool Sampling(TimePoint now) const { return now < samplingUntil_; }
 
   // A new merge: levels of every slot and the number of sources driving

@@ -86,6 +86,8 @@ void SacnReceiver::OnDatagram(const uint8_t* data, size_t size, const Endpoint& 
 
 void SacnReceiver::Merge(Universe& universe, TimePoint now) {
   LogEvents(universe);
+  if (std::optional<TimePoint> waitEnd = universe.sources.PrioritiesWaitEnd())
+    universe.output->ExtendSampling(*waitEnd, now);
   std::string desk = universe.desk.Follow(universe.sources, *universe.output, now);
   if (!desk.empty()) log_(desk);
   universe.output->sources = universe.sources.SourceCount();

@@ -7,6 +7,7 @@
 #include "bridge_fixture.h"
 #include "artnet_node.h"
 #include "input_stream.h"
+#include "sacn_receiver.h"
 #include "protocols/sacn_packet.h"
 
 namespace ombrix_bridge_test {
@@ -49,6 +50,42 @@ TEST_F(BridgeTest, ABackupDeskHeardFirstNeverReachesTheWireDuringSampling) {
   for (const auto& [block, data] : WireBlocks(1)) {
     EXPECT_NE(data[0], 11) << "the backup's look reached block " << block;
   }
+}
+
+// The same on the receiver's own clock, a millisecond at a time: the main
+// desk comes 20 ms after the backup, so the backup's wait for per-slot
+// priorities ends first; sampling stays open until the main desk's ends.
+TEST(SacnSampling, LastsUntilTheDesksHeardInItHaveWaitedForTheirPriorities) {
+  asio::io_context io;
+  ombrix_bridge::UdpSocket socket(io, [](const uint8_t*, size_t, const ombrix_bridge::Endpoint&) {});
+  ombrix_bridge::AllowList allow;
+  std::string error;
+  ASSERT_TRUE(allow.Parse({}, &error));
+  ombrix_bridge::SacnReceiver receiver(&socket, &allow, false, [](const std::string&) {});
+  ombrix_bridge::OutputUniverse output({ombrix_bridge::Protocol::kSacn, 3}, ombrix_bridge::LossPolicy::kHold, 0);
+  receiver.AddUniverse(&output, MergeRules{});
+  TimePoint start(std::chrono::hours(1));
+  auto at = [start](int millis) { return start + std::chrono::milliseconds(millis); };
+  output.StartSampling(at(1500));
+  SacnData backup, main;
+  backup.cid.fill(7);
+  backup.priority = 50;
+  main.cid.fill(8);
+  backup.universe = main.universe = 3;
+  ombrix_bridge::Endpoint from(asio::ip::make_address("127.0.0.1"), 5568);
+  for (int millis = 0; millis <= 1600; ++millis) {
+    if (millis % 20 == 0) {
+      std::vector<uint8_t> datagram = EncodeSacn(backup, Full(11));
+      receiver.OnDatagram(datagram.data(), datagram.size(), from, at(millis));
+    }
+    if (millis % 20 == 0 && millis > 0) {
+      std::vector<uint8_t> datagram = EncodeSacn(main, Full(222));
+      receiver.OnDatagram(datagram.data(), datagram.size(), from, at(millis));
+    }
+    receiver.Tick(at(millis));
+    ASSERT_NE(output.shown()[0], 11) << "the backup's look was shown at " << millis << " ms";
+  }
+  EXPECT_EQ(output.shown()[0], 222);
 }
 
 // Sends an ArtPoll with the given flags from controller; returns the

@@ -146,6 +146,9 @@ class SacnUniverse {
   // values until the next call of OnData, OnSync or Expire.
   std::vector<SacnSourceInfo> Sources() const;
   size_t SourceCount() const { return sources_.size(); }
+  // When the last of the waits for a first 0xDD packet ends, or nothing
+  // when no source is waiting.
+  std::optional<TimePoint> PrioritiesWaitEnd() const;
 
   // Joins, time-outs, terminations and sync losses since the last call.
   std::vector<SourceEvent> TakeEvents() { return events_.Take(); }
