@@ -239,7 +239,7 @@ TEST(ArtnetDrops, HeaderAndOpCode) {
   Bytes bigEndianOpCode = DmxVector();
   bigEndianOpCode[8] = 0x50, bigEndianOpCode[9] = 0x00;
   EXPECT_EQ(DropOf(bigEndianOpCode), DropKind::kUnsupportedOpCode);
-  EXPECT_EQ(DropOf(Join({kId, Hex("00 f8  00 0e")})), DropKind::kUnsupportedOpCode);  // ArtAddress
+  EXPECT_EQ(DropOf(Join({kId, Hex("00 f8  00 0e")})), DropKind::kUnsupportedOpCode);  // ArtIpProg
   Bytes oldVersion = DmxVector();
   oldVersion[11] = 13;
   EXPECT_EQ(DropOf(oldVersion), DropKind::kBadProtocolVersion);
