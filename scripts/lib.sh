@@ -49,20 +49,26 @@ ensure_packages() {
   fi
   local started=$SECONDS
   export DEBIAN_FRONTEND=noninteractive
+  # One update serves every tier of a run: the stamp keeps it for half an hour.
+  local stamp="${OMBRIX_SETUP_LOG%/*}/apt-updated"
+  [ -n "$(find "$stamp" -mmin -30 2>/dev/null)" ] && export OMBRIX_APT_UPDATED=1
   if [ -z "${OMBRIX_APT_UPDATED:-}" ]; then
     # A mirror in the middle of a sync fails an index or two for a minute
     # ("File has unexpected size"): try again, and then install from the
     # indices apt has; the install itself still fails loudly.
     local attempt
     for attempt in 1 2 3; do
-      quietly apt-get update -q && break
+      mkdir -p "$(dirname "$OMBRIX_SETUP_LOG")"
+      printf '\n$ apt-get update -q\n' >>"$OMBRIX_SETUP_LOG"
+      apt-get update -q >>"$OMBRIX_SETUP_LOG" 2>&1 && break
       if [ "$attempt" -eq 3 ]; then
-        say "  apt-get update failed three times; installing from the package lists apt already has"
+        say "  apt-get update failed three times (see $OMBRIX_SETUP_LOG); installing from the package lists apt has"
       else
         sleep 20
       fi
     done
     export OMBRIX_APT_UPDATED=1
+    touch "$stamp"
   fi
   # Another apt run on the machine (unattended upgrades, a second script)
   # holds the lock for a while; wait for it instead of failing.
@@ -80,7 +86,45 @@ ensure_i386_architecture() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
     unset OMBRIX_APT_UPDATED
+    rm -f "${OMBRIX_SETUP_LOG%/*}/apt-updated"
   fi
+}
+
+# The suites whose amd64 package list apt has but whose i386 list it could
+# not fetch, as "host/path suite/component" words; empty when none.
+i386_lists_missing() {
+  local list base missing=()
+  for list in /var/lib/apt/lists/*_binary-amd64_Packages*; do
+    [ -e "$list" ] || continue
+    base=${list%_binary-amd64_Packages*}
+    compgen -G "${base}_binary-i386_Packages*" >/dev/null && continue
+    base=$(basename "$base")
+    missing+=("$(printf '%s' "${base%%_dists_*}" | tr _ /) $(printf '%s' "${base#*_dists_}" | tr _ /)")
+  done
+  local IFS=,
+  printf '%s' "${missing[*]}"
+}
+
+# 32-bit Wine on the host. A mirror caught in a sync serves an i386 package
+# list that does not match its signed index, and apt drops that list: the
+# i386 halves of libraries whose amd64 halves came from that suite then
+# have no matching version, and wine32 cannot be installed. Only in that
+# case this returns 0 with WINE32_MISSING saying why (the tiers then say
+# SKIPPED for their 32-bit programs); any other failure fails. Installing
+# unchecked i386 packages, or older amd64 ones to match, is not an option
+# a test run should take on someone's machine.
+WINE32_MISSING=""
+ensure_wine32() {
+  WINE32_MISSING=""
+  ensure_packages wine32:i386 2>>"$OMBRIX_SETUP_LOG" && return 0
+  local missing
+  missing=$(i386_lists_missing)
+  if [ -z "$missing" ]; then
+    echo "installing wine32:i386 failed; see $OMBRIX_SETUP_LOG" >&2
+    return 1
+  fi
+  WINE32_MISSING="wine32:i386 cannot be installed: the mirror's i386 package list of $missing failed to download (a mirror sync), so its i386 libraries cannot match the amd64 ones installed from there"
+  say "  $WINE32_MISSING"
 }
 
 # What the default build needs, including the tools' own packages

@@ -8,18 +8,25 @@
 # Ends with the Windows package, a zip of both word sizes.
 #
 # 64-bit always runs. 32-bit is always built and checked; its programs run
-# only where this kernel executes i386 code, elsewhere the tier says SKIPPED.
+# only where this kernel executes i386 code and 32-bit Wine could be
+# installed, elsewhere the tier says SKIPPED.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 ensure_i386_architecture
-ensure_packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 googletest \
+ensure_packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 googletest \
   libcli11-dev libasio-dev libtomlplusplus-dev nlohmann-json3-dev tshark nodejs zip
 command -v npm >/dev/null || ensure_packages npm
 
+ensure_wine32
+
 runs32=no
-host_runs_i386 && runs32=yes
+why32="this kernel cannot execute 32-bit x86 code"
+if ! host_runs_i386; then :
+elif [ -n "$WINE32_MISSING" ]; then why32=$WINE32_MISSING
+else runs32=yes
+fi
 
 start_wine_for_tier
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
@@ -36,7 +43,7 @@ for target in "win64 mingw-x86_64.cmake x86_64-w64-mingw32 64" "win32 mingw-i686
   cmake --build --preset "$preset" -j 2 --target ombrix windows_tool_test windows_console_test Ombrix_USB ombrix_usb_sim
   check_imports "$triple-objdump" "build/$preset/ombrix.exe" "${tool_imports[@]}"
   if [ "$bits" = 32 ] && [ "$runs32" = no ]; then
-    skipped "32-bit Windows tool tests: this kernel cannot execute 32-bit x86 code"
+    skipped "32-bit Windows tool tests: $why32"
     continue
   fi
   step "Windows tool tests under Wine: $preset"

@@ -6,17 +6,23 @@
 # real kernel objects and the DLL as an application loads it.
 #
 # 64-bit always runs. 32-bit is always built and its tables checked; its
-# programs run only where this kernel executes i386 code, and elsewhere the
-# tier says SKIPPED for them.
+# programs run only where this kernel executes i386 code and 32-bit Wine
+# could be installed, and elsewhere the tier says SKIPPED for them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 ensure_i386_architecture
-ensure_packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 googletest
+ensure_packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 googletest
+
+ensure_wine32
 
 runs32=no
-host_runs_i386 && runs32=yes
+why32="this kernel cannot execute 32-bit x86 code"
+if ! host_runs_i386; then :
+elif [ -n "$WINE32_MISSING" ]; then why32=$WINE32_MISSING
+else runs32=yes
+fi
 
 start_wine_for_tier
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
@@ -48,7 +54,7 @@ for target in "win64 mingw-x86_64.cmake x86_64-w64-mingw32 64" "win32 mingw-i686
   # System DLLs only, so it loads on any Windows without a runtime beside it.
   check_imports "$triple-objdump" "build/$preset/Ombrix_USB.dll" hid kernel32 msvcrt setupapi user32 winmm
   if [ "$bits" = 32 ] && [ "$runs32" = no ]; then
-    skipped "32-bit Windows tests on the host: this kernel cannot execute 32-bit x86 code (the Windows device tier runs them in its QEMU guest)"
+    skipped "32-bit Windows tests on the host: $why32 (the Windows device tier runs them in its QEMU guest)"
     continue
   fi
   step "Windows tests under Wine: $preset"
