@@ -85,6 +85,10 @@ void SacnReceiver::OnDatagram(const uint8_t* data, size_t size, const Endpoint& 
 }
 
 void SacnReceiver::Merge(Universe& universe, TimePoint now) {
+  // Time-outs first, on every merge and not only on the timer: a packet
+  // that comes just after one desk's wait for its priorities ended, but
+  // before the timer has ended another's, would merge the first alone.
+  universe.sources.Expire(now);
   LogEvents(universe);
   if (std::optional<TimePoint> waitEnd = universe.sources.PrioritiesWaitEnd())
     universe.output->ExtendSampling(*waitEnd, now);
@@ -102,7 +106,6 @@ void SacnReceiver::Merge(Universe& universe, TimePoint now) {
 void SacnReceiver::Tick(TimePoint now) {
   for (auto& entry : universes_) {
     Universe& universe = *entry.second;
-    universe.sources.Expire(now);
     Merge(universe, now);
     universe.output->Tick(now);
   }
