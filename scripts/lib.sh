@@ -127,6 +127,19 @@ ensure_wine32() {
   say "  $WINE32_MISSING"
 }
 
+# Whether a tier runs its 32-bit programs on the host: RUNS32 is yes or
+# no, and WHY32 says why not (every reason there is).
+decide_32bit_runs() {
+  RUNS32=no
+  if ! host_runs_i386; then
+    WHY32="this kernel cannot execute 32-bit x86 code${WINE32_MISSING:+, and $WINE32_MISSING}"
+  elif [ -n "$WINE32_MISSING" ]; then
+    WHY32=$WINE32_MISSING
+  else
+    RUNS32=yes WHY32=""
+  fi
+}
+
 # What the default build needs, including the tools' own packages
 # (scripts/deps-*.sh).
 ensure_build_packages() {

@@ -21,12 +21,7 @@ command -v npm >/dev/null || ensure_packages npm
 
 ensure_wine32
 
-runs32=no
-why32="this kernel cannot execute 32-bit x86 code"
-if ! host_runs_i386; then :
-elif [ -n "$WINE32_MISSING" ]; then why32=$WINE32_MISSING
-else runs32=yes
-fi
+decide_32bit_runs
 
 start_wine_for_tier
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
@@ -42,8 +37,8 @@ for target in "win64 mingw-x86_64.cmake x86_64-w64-mingw32 64" "win32 mingw-i686
   quietly cmake --preset "$preset"
   cmake --build --preset "$preset" -j 2 --target ombrix windows_tool_test windows_console_test Ombrix_USB ombrix_usb_sim
   check_imports "$triple-objdump" "build/$preset/ombrix.exe" "${tool_imports[@]}"
-  if [ "$bits" = 32 ] && [ "$runs32" = no ]; then
-    skipped "32-bit Windows tool tests: $why32"
+  if [ "$bits" = 32 ] && [ "$RUNS32" = no ]; then
+    skipped "32-bit Windows tool tests: $WHY32"
     continue
   fi
   step "Windows tool tests under Wine: $preset"

@@ -17,13 +17,9 @@ ensure_packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 
 
 ensure_wine32
 
-runs32=no
-why32="this kernel cannot execute 32-bit x86 code (the Windows device tier runs them in its QEMU guest)"
-if ! host_runs_i386; then
-  [ -z "$WINE32_MISSING" ] || why32="this kernel cannot execute 32-bit x86 code, and $WINE32_MISSING"
-elif [ -n "$WINE32_MISSING" ]; then why32=$WINE32_MISSING
-else runs32=yes
-fi
+decide_32bit_runs
+# With 32-bit Wine installed, the device tier's guest runs them instead.
+[ "$RUNS32" = yes ] || [ -n "$WINE32_MISSING" ] || WHY32="$WHY32 (the Windows device tier runs them in its QEMU guest)"
 
 start_wine_for_tier
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
@@ -54,8 +50,8 @@ for target in "win64 mingw-x86_64.cmake x86_64-w64-mingw32 64" "win32 mingw-i686
   check_exports "$triple-objdump" "build/$preset/Ombrix_USB_Sim.dll" "$sim_exports"
   # System DLLs only, so it loads on any Windows without a runtime beside it.
   check_imports "$triple-objdump" "build/$preset/Ombrix_USB.dll" hid kernel32 msvcrt setupapi user32 winmm
-  if [ "$bits" = 32 ] && [ "$runs32" = no ]; then
-    skipped "32-bit Windows tests on the host: $why32"
+  if [ "$bits" = 32 ] && [ "$RUNS32" = no ]; then
+    skipped "32-bit Windows tests on the host: $WHY32"
     continue
   fi
   step "Windows tests under Wine: $preset"
